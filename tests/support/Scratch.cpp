@@ -1,0 +1,137 @@
+#include "Scratch.h"
+
+#include <shlobj.h>
+
+namespace testing_support {
+
+namespace {
+std::wstring TempDir()
+{
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    std::wstring dir(buffer, n);
+    if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+    return dir;
+}
+}  // namespace
+
+void RemoveTree(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW data;
+        win::FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                std::wstring name = data.cFileName;
+                if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+            } while (FindNextFileW(find.get(), &data));
+        }
+        RemoveDirectoryW(path.c_str());
+        return;
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
+    else DeleteFileW(path.c_str());
+}
+
+ScratchDir::ScratchDir(const std::wstring& name)
+    : path_(TempDir() + L"\\zltest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()))
+{
+    RemoveTree(path_);
+    SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+ScratchKey::ScratchKey(HKEY root, const std::wstring& path, win::RegView view) : root_(root), path_(path), view_(view)
+{
+    win::DeleteTree(root_, path_, view_);
+    win::CreateKey(root_, path_, KEY_ALL_ACCESS, view_, key_);
+}
+
+ScratchKey::~ScratchKey()
+{
+    key_.reset();
+    win::DeleteTree(root_, path_, view_);
+}
+
+DWORD RunAndWait(const std::wstring& commandLine, const std::wstring& currentDir, DWORD timeoutMs)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION raw{};
+    std::wstring writable = commandLine;
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &raw))
+        return 0xFFFFFFFF;
+    win::ProcessInformation pi;
+    pi.take(raw);
+    if (WaitForSingleObject(pi.process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.process.get(), 0xDEAD);
+        WaitForSingleObject(pi.process.get(), 5000);
+        return 0xFFFFFFFE;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.process.get(), &code);
+    return code;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    win::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    win::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring ProgramDir()
+{
+    wchar_t buffer[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
+    std::wstring path = buffer;
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace testing_support
