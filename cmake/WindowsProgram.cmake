@@ -5,18 +5,21 @@
 set(ZL_VERSION "1.0.0.0")
 
 # zl_windows_resources(<target> NAME <name> DESCRIPTION <text>
-#                      [LEVEL <execution level>] [FILE_VERSION <text>] [DLL])
+#                      [LEVEL <execution level>] [FILE_VERSION <text> | EMPTY_FILE_VERSION] [DLL])
 # Embeds a version resource, and for programs a manifest with the execution level.
-# FILE_VERSION overrides the FileVersion string (the testbed's agent stand-ins use it).
+# FILE_VERSION overrides the FileVersion string, EMPTY_FILE_VERSION leaves it
+# empty (the testbed's agent stand-ins use both).
 function(zl_windows_resources target)
-  cmake_parse_arguments(A "DLL" "NAME;DESCRIPTION;LEVEL;FILE_VERSION" "" ${ARGN})
+  cmake_parse_arguments(A "DLL;EMPTY_FILE_VERSION" "NAME;DESCRIPTION;LEVEL;FILE_VERSION" "" ${ARGN})
   set(ZL_NAME "${A_NAME}")
   set(ZL_DESCRIPTION "${A_DESCRIPTION}")
   set(ZL_LEVEL "${A_LEVEL}")
   if(NOT ZL_LEVEL)
     set(ZL_LEVEL asInvoker)
   endif()
-  if(DEFINED A_FILE_VERSION)
+  if(A_EMPTY_FILE_VERSION)
+    set(ZL_FILE_VERSION_TEXT "")
+  elseif(DEFINED A_FILE_VERSION)
     set(ZL_FILE_VERSION_TEXT "${A_FILE_VERSION}")
   else()
     set(ZL_FILE_VERSION_TEXT "${ZL_VERSION}")

@@ -135,3 +135,21 @@ std::string Narrow(const std::wstring& text)
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+std::wstring BuildPath(const std::wstring& relative)
+{
+    std::wstring dir = ProgramDir() + L"\\";
+    size_t tests = dir.rfind(L"\\tests\\");
+    return dir.substr(0, tests + 1) + relative;
+}
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name)
+{
+    SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), nullptr); }
+
+}  // namespace testing_support

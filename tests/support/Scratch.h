@@ -62,3 +62,22 @@ std::vector<std::string> SplitLines(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+// A file of this architecture's build tree, e.g. L"uprooter\\Uprooter.exe".
+std::wstring BuildPath(const std::wstring& relative);
+
+// Sets an environment variable for the life of a scope (children inherit it).
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const std::wstring& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::wstring name_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,152 @@
+#include "LogFile.h"
+#include "Scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+class RunLogFile : public ::testing::Test {
+protected:
+    ScratchDir dir{L"runlog"};
+    std::wstring path = dir / L"Uprooter.log";
+
+    std::vector<std::string> Lines() { return SplitLines(ReadFileBytes(path)); }
+};
+
+TEST_F(RunLogFile, OpeningAndClosingBannersFrameTheLines)
+{
+    {
+        CLogFile log;
+        log = path;
+        ASSERT_TRUE(log.Open());
+        log.Log(L"first %d", 1);
+        log.Log(L"%s and %s", L"wide", L"text");
+    }
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u) << ReadFileBytes(path);
+    const std::string p = Narrow(path);
+    std::regex opened("Opened logfile object: " + std::regex_replace(p, std::regex(R"([\\.$^()\[\]{}|*+?])"), R"(\$&)") +
+                      R"(: \d\d/\d\d/\d{4} \d\d:\d\d:\d\d )");
+    EXPECT_TRUE(std::regex_match(lines[0], opened)) << lines[0];
+    EXPECT_EQ(lines[1], "first 1");
+    EXPECT_EQ(lines[2], "wide and text");
+    EXPECT_EQ(lines[3].rfind("Closing logfile object: " + p + ": ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[3].back(), ' ');
+}
+
+TEST_F(RunLogFile, LongMessageIsCutTo4095CharactersAndEmptyMessageIsAnEmptyLine)
+{
+    CLogFile log;
+    log = path;
+    ASSERT_TRUE(log.Open());
+    std::wstring longText(5000, L'x');
+    log.Log(L"%s", longText.c_str());
+    log.Log(L"%s", L"");
+    log.Log(L"after");
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], std::string(4095, 'x'));
+    EXPECT_EQ(lines[2], "");
+    EXPECT_EQ(lines[3], "after");
+}
+
+TEST_F(RunLogFile, DeletedFileIsCreatedAgainByTheNextWrite)
+{
+    CLogFile log;
+    log = path;
+    ASSERT_TRUE(log.Open());
+    log.Log(L"before");
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    log.Log(L"after");
+    EXPECT_EQ(ReadFileBytes(path), "after\r\n");
+}
+
+TEST_F(RunLogFile, InstanceThatCouldNotOpenDropsEverythingEvenAfterAPathChange)
+{
+    CLogFile log;
+    log = dir / L"missing\\folder\\Uprooter.log";
+    EXPECT_FALSE(log.Open());
+    log = path;
+    log.Log(L"dropped");
+    EXPECT_FALSE(FileExists(path));
+}
+
+TEST_F(RunLogFile, ActiveInstanceFollowsItsNewPath)
+{
+    CLogFile log;
+    log = path;
+    ASSERT_TRUE(log.Open());
+    std::wstring second = dir / L"second.log";
+    log = second;
+    log.Log(L"moved");
+    EXPECT_EQ(ReadFileBytes(second), "moved\r\n");
+}
+
+TEST_F(RunLogFile, TwoInstancesOnOnePathInterleaveWholeLinesInCallOrder)
+{
+    CLogFile a, b;
+    a = path;
+    b = path;
+    ASSERT_TRUE(a.Open());
+    ASSERT_TRUE(b.Open());
+    a.Log(L"a1");
+    b.Log(L"b1");
+    a.Log(L"a2");
+    b.Log(L"b2");
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+              (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
+}
+
+TEST_F(RunLogFile, ThreadsSharingAnInstanceNeverSplitALine)
+{
+    CLogFile log;
+    log = path;
+    ASSERT_TRUE(log.Open());
+    auto writer = [&log](wchar_t c) {
+        std::wstring text(200, c);
+        for (int i = 0; i < 100; ++i) log.Log(L"%s", text.c_str());
+    };
+    std::thread t1(writer, L'a'), t2(writer, L'b');
+    t1.join();
+    t2.join();
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 201u);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        // A message and its line end are two writes, so the only possible
+        // interleaving is between whole messages.
+        EXPECT_TRUE(lines[i] == std::string(200, 'a') || lines[i] == std::string(200, 'b') ||
+                    lines[i] == std::string(200, 'a') + std::string(200, 'b') ||
+                    lines[i] == std::string(200, 'b') + std::string(200, 'a') || lines[i].empty())
+            << "line " << i << " is torn: " << lines[i].substr(0, 50);
+    }
+}
+
+TEST_F(RunLogFile, TextIsInTheThreadsAnsiCodePage)
+{
+    CLogFile log;
+    log = path;
+    ASSERT_TRUE(log.Open());
+    log.Log(L"caf\u00e9 \u4e2d");
+    std::string expected = ToThreadAnsi(L"caf\u00e9 \u4e2d") + "\r\n";
+    std::string bytes = ReadFileBytes(path);
+    EXPECT_EQ(bytes.substr(bytes.size() - expected.size()), expected);
+    EXPECT_EQ(bytes.substr(0, 3) == "\xEF\xBB\xBF", false) << "no byte-order mark";
+}
+
+TEST(DefaultLogPath, ReplacesTheExtensionOfTheProgramPath)
+{
+    wchar_t module[520] = {};
+    GetModuleFileNameW(nullptr, module, 520);
+    std::wstring expected = module;
+    expected = expected.substr(0, expected.rfind(L'.')) + L".log";
+    EXPECT_EQ(DefaultLogPath(), expected);
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// Uprooter.exe run the way a support engineer runs it: copied into a folder,
+// started by another Windows program, with the suite's registry around it.
+#include "Scratch.h"
+#include "SuiteIdentifiers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace testing_support;
+
+namespace {
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Dump(const std::vector<std::string>& lines)
+{
+    std::string all;
+    for (auto& l : lines) all += "  | " + l + "\n";
+    return all;
+}
+
+class UprooterRun : public ::testing::Test {
+protected:
+    ScratchDir root{L"uprooter"};
+    std::wstring app = root / L"app";        // where Uprooter.exe lies
+    std::wstring caller = root / L"caller";  // the program that starts it
+
+    void SetUp() override
+    {
+        CreateDirectoryW(app.c_str(), nullptr);
+        CreateDirectoryW(caller.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(BuildPath(L"uprooter\\Uprooter.exe").c_str(), (app + L"\\Uprooter.exe").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileW(BuildPath(L"testbed\\stub\\launcher.exe").c_str(), (caller + L"\\launcher.exe").c_str(), FALSE));
+    }
+
+    void AddSweeperStandIn()
+    {
+        ASSERT_TRUE(
+            CopyFileW(BuildPath(L"testbed\\stub\\childstub.exe").c_str(), (app + L"\\Sweeper.exe").c_str(), FALSE));
+    }
+
+    // Starts Uprooter through the launcher with the app folder as current
+    // folder; returns Uprooter's full exit code.
+    DWORD Run(const std::wstring& arguments)
+    {
+        std::wstring line = L"\"" + caller + L"\\launcher.exe\" \"" + app + L"\\Uprooter.exe\" " + arguments;
+        return RunAndWait(line, app);
+    }
+
+    std::vector<std::string> RunLogLines() { return SplitLines(ReadFileBytes(caller + L"\\Uprooter.log")); }
+};
+
+TEST_F(UprooterRun, NoSuiteAndNoSweeperTakesTheNewerPathAndExits0)
+{
+    EXPECT_EQ(Run(L"/SUPPRESSPROMPT"), 0u);
+
+    auto beside = SplitLines(ReadFileBytes(app + L"\\Uprooter.log"));
+    ASSERT_EQ(beside.size(), 1u) << "only the opening banner lies beside the program:\n" << Dump(beside);
+    EXPECT_EQ(beside[0].rfind("Opened logfile object: " + Narrow(app) + "\\Uprooter.log: ", 0), 0u) << beside[0];
+
+    auto lines = RunLogLines();
+    ASSERT_EQ(lines.size(), 4u) << Dump(lines);
+    EXPECT_EQ(lines[0], "Starting Uprooter...");
+    EXPECT_EQ(lines[1], "Uninstalling newer product");
+    EXPECT_EQ(lines[2], "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2");
+    EXPECT_EQ(lines[3].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[3];
+}
+
+TEST_F(UprooterRun, StartsSweeperFromItsOwnFolderAndExits1)
+{
+    AddSweeperStandIn();
+    ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
+    ScopedEnv exits(L"ZL_STUB_EXITS", L"1");  // Sweeper's own result does not matter
+    EXPECT_EQ(Run(L"/suppressprompt /all"), 1u);
+
+    auto lines = RunLogLines();
+    ASSERT_GE(lines.size(), 5u) << Dump(lines);
+    EXPECT_EQ(lines[0], "Starting Uprooter...");
+    EXPECT_EQ(lines[1], "Found the /all argument");
+    EXPECT_EQ(lines[2], "Uninstalling newer product");
+    EXPECT_EQ(lines[3], "LaunchCleanupUtility(): Cleanup Utility found");
+    EXPECT_EQ(lines[4], "Running cleanup utility");
+    // No host-common key and no agent product: the key is gone, nothing more.
+    EXPECT_TRUE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
+    EXPECT_FALSE(Contains(lines, "Uninstalling ZA"));
+
+    auto starts = SplitLines(ReadFileBytes(root / L"sweeper-starts.txt"));
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn "));
+}
+
+TEST_F(UprooterRun, RegisteredHostCommonKeepsTheAgentStep)
+{
+    AddSweeperStandIn();
+    ScratchKey hostCommon(HKEY_LOCAL_MACHINE,
+                          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
+                              kHostCommonProductCode,
+                          win::RegView::Bit64);
+    EXPECT_EQ(Run(L"/suppressprompt"), 1u);
+    auto lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, "Running cleanup utility")) << Dump(lines);
+    EXPECT_FALSE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
+}
+
+TEST_F(UprooterRun, SecondInstanceExits5WhileTheFirstHoldsTheLock)
+{
+    AddSweeperStandIn();
+    win::Handle started(CreateEventW(nullptr, TRUE, FALSE, L"ZelmarTestSweeperStarted"));
+    win::Handle release(CreateEventW(nullptr, TRUE, FALSE, L"ZelmarTestSweeperRelease"));
+    ScopedEnv onStart(L"ZL_STUB_STARTED", L"ZelmarTestSweeperStarted");
+    ScopedEnv wait(L"ZL_STUB_WAIT", L"ZelmarTestSweeperRelease");
+
+    // The first instance holds the lock while it waits for its Sweeper.
+    std::wstring first = L"\"" + app + L"\\Uprooter.exe\" /suppressprompt";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION raw{};
+    ASSERT_TRUE(CreateProcessW(nullptr, first.data(), nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &si, &raw));
+    win::ProcessInformation firstProcess;
+    firstProcess.take(raw);
+    ASSERT_EQ(WaitForSingleObject(started.get(), 30000), WAIT_OBJECT_0) << "Sweeper stand-in never started";
+
+    EXPECT_EQ(Run(L"/suppressprompt"), 5u);
+    SetEvent(release.get());
+    ASSERT_EQ(WaitForSingleObject(firstProcess.process.get(), 30000), WAIT_OBJECT_0);
+    DWORD firstCode = 0;
+    GetExitCodeProcess(firstProcess.process.get(), &firstCode);
+    EXPECT_EQ(firstCode, 1u);
+
+    auto lines = RunLogLines();
+    ASSERT_EQ(lines.size(), 3u) << Dump(lines);
+    EXPECT_EQ(lines[0], "Starting Uprooter...");
+    EXPECT_EQ(lines[1], "Error : Uprooter Terminated. Another instance of Uprooter.exe is running.");
+}
+
+class UprooterWithAgent : public UprooterRun {
+protected:
+    ScratchKey services{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices"};
+
+    void StageAgent(const wchar_t* variant)
+    {
+        std::wstring install = root / L"ManagedServices";
+        CreateDirectoryW(install.c_str(), nullptr);
+        CreateDirectoryW((install + L"\\Agent").c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(BuildPath(std::wstring(L"testbed\\agent\\tvAgtSvc_") + variant + L".exe").c_str(),
+                              (install + L"\\Agent\\tvAgtSvc.exe").c_str(), FALSE));
+        ASSERT_EQ(win::WriteString(services.get(), L"szInstallDir", install), ERROR_SUCCESS);
+    }
+
+    void TearDown() override { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar", 0, 0); }
+};
+
+TEST_F(UprooterWithAgent, AgentBelowVersion10TakesTheOlderSuitePath)
+{
+    StageAgent(L"older");
+    AddSweeperStandIn();
+    ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
+    EXPECT_EQ(Run(L"/suppressprompt"), 0u);
+    auto lines = RunLogLines();
+    ASSERT_GE(lines.size(), 3u) << Dump(lines);
+    EXPECT_EQ(lines[1], "CurrentVersion is lesser than 10.0.0");
+    EXPECT_EQ(lines[2], "Uninstalling older product");
+    EXPECT_FALSE(FileExists(root / L"sweeper-starts.txt")) << "Sweeper must not run for the older suite";
+}
+
+TEST_F(UprooterWithAgent, EmptyFileVersionCountsAsTheOlderSuite)
+{
+    StageAgent(L"empty");
+    EXPECT_EQ(Run(L"/suppressprompt"), 0u);
+    EXPECT_TRUE(Contains(RunLogLines(), "Uninstalling older product")) << Dump(RunLogLines());
+}
+
+TEST_F(UprooterWithAgent, AgentFromVersion10TakesTheNewerSuitePath)
+{
+    StageAgent(L"newer");
+    EXPECT_EQ(Run(L"/suppressprompt"), 0u);
+    auto lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, "Uninstalling newer product")) << Dump(lines);
+    EXPECT_FALSE(Contains(lines, "CurrentVersion is lesser than 10.0.0"));
+}
+
+}  // namespace

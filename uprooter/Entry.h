@@ -1,0 +1,33 @@
+#pragma once
+// Uprooter's entry: prompt, single instance, and the choice between the older
+// and the newer suite.
+
+#include <windows.h>
+
+#include <string>
+
+// Runs the whole program; the result is the process exit code.
+int UprooterMain(HINSTANCE instance);
+
+// True if another Uprooter holds the machine-wide lock or the lock could not
+// be created. The lock is taken on the first call and held until exit.
+bool IsAnotherInstanceRunning();
+
+// True if the installed agent's major version is below 10.
+bool IsOlderProductInstalled();
+
+// The leading number of a dotted version, read as wcstol reads it (0 when
+// there is none).
+long MajorVersion(const std::wstring& version);
+
+// Starts Sweeper.exe from the program's folder with "/qn" and waits for it.
+// True when Sweeper was found and a child process ran, whatever its exit
+// code; false when it was not found or could not be started.
+bool LaunchCleanupUtility();
+
+// The run log's path: "Uprooter.log" in the folder of the program that
+// started us, or in the root of the current drive when that is unknown.
+std::wstring RunLogPathBesideParent();
+
+// The older suite's removal. Returns the exit code (0 or 1).
+int RemoveOlderProduct(HINSTANCE instance);

@@ -1,0 +1,3 @@
+#include "Entry.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return UprooterMain(instance); }
