@@ -1,7 +1,8 @@
 # Test programs run under Wine, each in a sealed throwaway prefix.
 #
-# Prefixes: "win64" (64-bit Windows, our 32-bit programs under WOW64) and
-# "win32" (32-bit Windows). The x86 tree owns the fixtures that create and stop
+# Prefixes: "win64" (64-bit Windows, our 32-bit programs under WOW64),
+# "win32" (32-bit Windows), and "gui" (64-bit, with a virtual display, for the
+# few tests that answer message boxes). The x86 tree owns the fixtures that create and stop
 # them; tests of both trees require those fixtures.
 
 set(ZL_WINE_RUN "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
@@ -12,11 +13,17 @@ function(zl_prefix_path out name)
   set(${out} "${ZL_WINE_ROOT}/${name}" PARENT_SCOPE)
 endfunction()
 
-# Defines the start/stop fixtures of one prefix (x86 tree only).
+# Defines the start/stop fixtures of one prefix (x86 tree only). A GUI prefix
+# has a virtual display, for the tests that answer message boxes.
 function(zl_wine_prefix_fixture name arch)
+  cmake_parse_arguments(A "GUI" "" "" ${ARGN})
   zl_prefix_path(p ${name})
+  set(gui "")
+  if(A_GUI)
+    set(gui gui)
+  endif()
   add_test(NAME prefix.${name}.start
-           COMMAND ${ZL_WINE_PREFIX_SH} start "${p}" ${arch} "${ZL_BUILD_ROOT}")
+           COMMAND ${ZL_WINE_PREFIX_SH} start "${p}" ${arch} "${ZL_BUILD_ROOT}" ${gui})
   set_tests_properties(prefix.${name}.start PROPERTIES FIXTURES_SETUP wine_${name} TIMEOUT 180)
   add_test(NAME prefix.${name}.stop COMMAND ${ZL_WINE_PREFIX_SH} stop "${p}")
   set_tests_properties(prefix.${name}.stop PROPERTIES FIXTURES_CLEANUP wine_${name})

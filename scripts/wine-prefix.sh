@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throwaway Wine prefixes for the tests and the demo.
-#   wine-prefix.sh start <prefix dir> <win64|win32> [<folder to map as T:>]
-#       makes a fresh prefix, seals it off from the host, starts its server
+#   wine-prefix.sh start <prefix dir> <win64|win32> [<folder to map as T:>] [gui]
+#       makes a fresh prefix, seals it off from the host, starts its server;
+#       with "gui" the server and its programs get a virtual display (Xvfb)
 #   wine-prefix.sh stop <prefix dir>
 #       stops the prefix's server (a later start of any program is a "restart")
 # A sealed prefix has no Z: drive and no links from the user's folders into the
@@ -15,9 +16,19 @@ unset DISPLAY WAYLAND_DISPLAY
 
 case "$cmd" in
 start)
-  arch=$3 tdrive=${4:-}
-  [ -d "$prefix" ] && { WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"; }
+  arch=$3 tdrive=${4:-} gui=${5:-}
+  [ -d "$prefix" ] && { "$0" stop "$prefix"; rm -rf "$prefix"; }
   mkdir -p "$(dirname "$prefix")"
+  if [ "$gui" = gui ]; then
+    # The server must start inside the display and end before it.
+    for n in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
+    mkdir -p "$prefix"
+    setsid Xvfb ":$n" -nolisten tcp -screen 0 1024x768x24 </dev/null >/dev/null 2>&1 &
+    echo $! >"$prefix/.xvfb.pid"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    echo ":$n" >"$prefix/.display"
+    export DISPLAY=":$n"
+  fi
   # No Mono or Gecko: the prefix must come up without downloads or dialogs.
   WINEARCH=$arch WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i >/dev/null 2>&1
   wineserver -w
@@ -38,6 +49,10 @@ start)
   ;;
 stop)
   wineserver -k 2>/dev/null || true
+  if [ -f "$prefix/.xvfb.pid" ]; then
+    kill "$(cat "$prefix/.xvfb.pid")" 2>/dev/null || true
+    rm -f "$prefix/.xvfb.pid" "$prefix/.display"
+  fi
   ;;
 *)
   echo "usage: $0 start|stop <prefix dir> ..." >&2; exit 2 ;;

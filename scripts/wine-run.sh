@@ -10,6 +10,8 @@ if [ ! -f "$prefix/.sealed" ]; then
   exit 2
 fi
 export WINEPREFIX=$prefix WINEDEBUG=-all
-# No display: a message box fails at once, as the tests expect.
+# No display, so a message box fails at once, unless the prefix was made with
+# its own virtual display for the tests that answer boxes.
 unset DISPLAY WAYLAND_DISPLAY
+if [ -f "$prefix/.display" ]; then export DISPLAY=$(cat "$prefix/.display"); fi
 exec wine "$@"
