@@ -3,6 +3,8 @@
 #include "SuiteIdentifiers.h"
 #include "UprooterRun.h"
 
+#include <msi.h>
+
 using namespace testing_support;
 
 namespace {
@@ -57,6 +59,24 @@ TEST_F(UprooterRun, RegisteredHostCommonKeepsTheAgentStep)
     auto lines = RunLogLines();
     EXPECT_TRUE(Contains(lines, "Running cleanup utility")) << Dump(lines);
     EXPECT_FALSE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
+}
+
+TEST_F(UprooterRun, AgentIsUninstalledByProductCodeOnceHostCommonIsGone)
+{
+    // The agent's package, as the testbed builds it.
+    const wchar_t agentProduct[] = L"{0C7E5F2A-9B1D-4E3C-8A6F-2D4B6E8F0A1C}";
+    const std::wstring package = BuildPath(L"testbed\\agent\\ZelmarAgent.msi");
+    ASSERT_EQ(RunAndWait(L"msiexec.exe /i \"" + package + L"\" /qn"), 0u);
+    ASSERT_EQ(MsiQueryProductStateW(agentProduct), INSTALLSTATE_DEFAULT);
+
+    AddSweeperStandIn();
+    EXPECT_EQ(Run(L"/suppressprompt"), 1u);
+    auto lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
+    EXPECT_TRUE(Contains(lines, "Uninstalling ZA")) << Dump(lines);
+    EXPECT_EQ(MsiQueryProductStateW(agentProduct), INSTALLSTATE_UNKNOWN) << "the agent is still installed";
+    if (MsiQueryProductStateW(agentProduct) == INSTALLSTATE_DEFAULT)
+        RunAndWait(std::wstring(L"msiexec.exe /x ") + agentProduct + L" /qn");
 }
 
 TEST_F(UprooterRun, SecondInstanceExits5WhileTheFirstHoldsTheLock)

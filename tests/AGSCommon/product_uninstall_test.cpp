@@ -1,0 +1,73 @@
+// Uninstalling a product by its code through the command its Uninstall key
+// holds, with a recording program standing in for that command.
+#include "ProcessRunner.h"
+#include "Scratch.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+constexpr wchar_t kProduct[] = L"{7B0E4C2D-5A1F-4B3E-9C8D-1E2F3A4B5C6D}";
+const std::wstring kKeyPath = std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
+
+class ProductUninstall : public ::testing::Test {
+protected:
+    ScratchDir dir{L"uninstall"};
+    std::wstring starts = dir / L"starts.txt";
+    ScopedEnv log{L"ZL_STUB_LOG", starts};
+    std::wstring stub = L"\"" + BuildPath(L"testbed\\stub\\childstub.exe") + L"\"";
+
+    std::vector<std::string> Starts() { return SplitLines(ReadFileBytes(starts)); }
+};
+
+TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
+{
+    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
+    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
+    ScopedEnv exits(L"ZL_STUB_EXITS", L"1618,1618,0");
+
+    EXPECT_TRUE(UninstallProductFromGUID(kProduct));
+    auto runs = Starts();
+    ASSERT_EQ(runs.size(), 3u);
+    for (auto& run : runs) EXPECT_EQ(run, Narrow(stub + L" /X" + kProduct + L" /qn "));
+}
+
+TEST_F(ProductUninstall, RestartRequiredIsAFailureAfterOneRun)
+{
+    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
+    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
+    ScopedEnv exits(L"ZL_STUB_EXITS", L"3010,0");
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct));
+    EXPECT_EQ(Starts().size(), 1u);
+}
+
+TEST_F(ProductUninstall, LowerCaseInstallSwitchIsRunAsStoredWithQuietAppended)
+{
+    // Found through the second open: the key lies only in the 32-bit view.
+    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit32);
+    win::WriteString(key.get(), L"UninstallString", stub + L" /i" + kProduct, REG_EXPAND_SZ);
+    EXPECT_TRUE(UninstallProductFromGUID(kProduct));
+    auto runs = Starts();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0], Narrow(stub + L" /i" + kProduct + L" /qn "));
+}
+
+TEST_F(ProductUninstall, NothingRunsWithoutAUsableUninstallString)
+{
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "no key in either view";
+
+    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "no value";
+    win::WriteString(key.get(), L"UninstallString", L"");
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "empty value";
+    win::WriteDword(key.get(), L"UninstallString", 1);
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "value of another type";
+    // 300 characters do not fit the 260-character buffer: nothing is cut and run.
+    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + std::wstring(300, L'x'));
+    EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "value too long";
+    EXPECT_FALSE(FileExists(starts)) << "something ran";
+}
+
+}  // namespace
