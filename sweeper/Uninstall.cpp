@@ -19,6 +19,8 @@ void LogSystemMessage(SweeperLog& log, DWORD code)
                                  FORMAT_MESSAGE_IGNORE_INSERTS,
                              nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     win::LocalMemory owner(text);
+    // The system's texts end with a line end of their own; the log adds one.
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n')) text[--n] = L'\0';
     log.Write(n ? text : L"");
 }
 

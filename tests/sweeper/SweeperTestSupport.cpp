@@ -2,6 +2,9 @@
 
 #include "SweeperTestSupport.h"
 
+#include <cstring>
+#include <regex>
+
 using namespace testing_support;
 
 namespace sweeper_tests {
@@ -63,12 +66,27 @@ std::vector<std::string> LogMessages(const std::wstring& tempFolder)
     return messages;
 }
 
+namespace {
+// '*' stands for any text; everything else is literal.
+bool Matches(const std::string& pattern, const std::string& text)
+{
+    if (pattern.find('*') == std::string::npos) return pattern == text;
+    std::string expression;
+    for (char c : pattern) {
+        if (c == '*') expression += ".*";
+        else if (std::strchr(".^$|()[]{}+?\\", c)) expression += std::string("\\") + c;
+        else expression += c;
+    }
+    return std::regex_match(text, std::regex(expression));
+}
+}  // namespace
+
 ::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,
                                            const std::vector<std::string>& expected)
 {
     size_t next = 0;
     for (const std::string& line : lines)
-        if (next < expected.size() && line == expected[next]) ++next;
+        if (next < expected.size() && Matches(expected[next], line)) ++next;
     if (next == expected.size()) return ::testing::AssertionSuccess();
     std::string found;
     for (const std::string& line : lines) found += "\n    " + line;

@@ -32,7 +32,8 @@ std::vector<std::string> LogMessages(const std::wstring& tempFolder);
 // Names of the files in <folder>\ZelmarLogs.
 std::vector<std::wstring> LogFiles(const std::wstring& tempFolder);
 
-// Whether `expected` appears in `lines` in this order (other lines may come between).
+// Whether `expected` appears in `lines` in this order (other lines may come
+// between); a '*' in an expected line stands for any text.
 ::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,
                                            const std::vector<std::string>& expected);
 
