@@ -1,5 +1,6 @@
 #include "SweeperConfig.h"
 
+#include "Com.h"
 #include "Handle.h"
 #include "SweeperTables.h"
 
@@ -17,78 +18,17 @@ constexpr CLSID kClsidDomDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x
 constexpr IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIidDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-// Owners for COM objects and strings.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (p_) p_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    T** put()
-    {
-        if (p_) p_->Release();
-        p_ = nullptr;
-        return &p_;
-    }
-    void** putVoid() { return reinterpret_cast<void**>(put()); }
-
-private:
-    T* p_ = nullptr;
-};
-
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text = nullptr) : s_(text ? SysAllocString(text) : nullptr) {}
-    ~Bstr() { SysFreeString(s_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return s_; }
-    BSTR* put()
-    {
-        SysFreeString(s_);
-        s_ = nullptr;
-        return &s_;
-    }
-    std::wstring text() const { return s_ ? std::wstring(s_, SysStringLen(s_)) : std::wstring(); }
-
-private:
-    BSTR s_;
-};
-
-class Variant {
-public:
-    Variant() { VariantInit(&v_); }
-    ~Variant() { VariantClear(&v_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    VARIANT* put()
-    {
-        VariantClear(&v_);
-        return &v_;
-    }
-    const VARIANT& get() const { return v_; }
-
-private:
-    VARIANT v_;
-};
-
 // An attribute counts only when the call answers S_OK with a string.
 bool ReadAttribute(IXMLDOMElement* element, const wchar_t* name, std::wstring& out)
 {
-    Bstr attribute(name);
-    Variant value;
+    win::Bstr attribute(name);
+    win::Variant value;
     if (element->getAttribute(attribute.get(), value.put()) != S_OK || value.get().vt != VT_BSTR) return false;
     out.assign(value.get().bstrVal, SysStringLen(value.get().bstrVal));
     return true;
 }
 
-bool ElementOf(IXMLDOMNode* node, ComPtr<IXMLDOMElement>& out)
+bool ElementOf(IXMLDOMNode* node, win::ComPtr<IXMLDOMElement>& out)
 {
     return node && SUCCEEDED(node->QueryInterface(kIidDomElement, out.putVoid())) && out.get();
 }
@@ -96,12 +36,12 @@ bool ElementOf(IXMLDOMNode* node, ComPtr<IXMLDOMElement>& out)
 // The text of the first descendant element of that name; empty when there is none.
 std::wstring FirstElementText(IXMLDOMElement* parent, const wchar_t* tag)
 {
-    Bstr name(tag);
-    ComPtr<IXMLDOMNodeList> list;
+    win::Bstr name(tag);
+    win::ComPtr<IXMLDOMNodeList> list;
     if (FAILED(parent->getElementsByTagName(name.get(), list.put())) || !list.get()) return {};
-    ComPtr<IXMLDOMNode> item;
+    win::ComPtr<IXMLDOMNode> item;
     if (list->get_item(0, item.put()) != S_OK || !item.get()) return {};
-    Variant value;
+    win::Variant value;
     if (FAILED(item->get_nodeTypedValue(value.put())) || value.get().vt != VT_BSTR) return {};
     return std::wstring(value.get().bstrVal, SysStringLen(value.get().bstrVal));
 }
@@ -137,10 +77,10 @@ std::vector<std::wstring> SplitList(const std::wstring& text, const std::wstring
 bool CSweeperConfigInfoParser::ParseText(const std::wstring& text, const wchar_t* fileName,
                                          SweeperConfiguration& store)
 {
-    ComPtr<IXMLDOMDocument> document;
-    ComPtr<IXMLDOMElement> root;
-    Bstr rootName;
-    Bstr source(text.c_str());
+    win::ComPtr<IXMLDOMDocument> document;
+    win::ComPtr<IXMLDOMElement> root;
+    win::Bstr rootName;
+    win::Bstr source(text.c_str());
     VARIANT_BOOL loaded = VARIANT_FALSE;
     if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_ALL, kIidDomDocument, document.putVoid())) ||
         FAILED(document->loadXML(source.get(), &loaded)) || loaded != VARIANT_TRUE ||
@@ -161,25 +101,25 @@ bool CSweeperConfigInfoParser::ParseText(const std::wstring& text, const wchar_t
     store.sleepTimeSliceMs = SecondsToMs(slice);
 
     for (bool dependencies : {false, true}) {
-        Bstr groupTag(dependencies ? L"Dependencies" : L"Modules");
-        Bstr entryTag(L"UninstallerConfigurationInfo");
-        ComPtr<IXMLDOMNodeList> groups;
+        win::Bstr groupTag(dependencies ? L"Dependencies" : L"Modules");
+        win::Bstr entryTag(L"UninstallerConfigurationInfo");
+        win::ComPtr<IXMLDOMNodeList> groups;
         long groupCount = 0;
         if (FAILED(root->getElementsByTagName(groupTag.get(), groups.put())) || !groups.get() ||
             FAILED(groups->get_length(&groupCount)))
             continue;
         for (long g = 0; g < groupCount; ++g) {
-            ComPtr<IXMLDOMNode> groupNode;
-            ComPtr<IXMLDOMElement> group;
-            ComPtr<IXMLDOMNodeList> entries;
+            win::ComPtr<IXMLDOMNode> groupNode;
+            win::ComPtr<IXMLDOMElement> group;
+            win::ComPtr<IXMLDOMNodeList> entries;
             long entryCount = 0;
             if (groups->get_item(g, groupNode.put()) != S_OK || !ElementOf(groupNode.get(), group) ||
                 FAILED(group->getElementsByTagName(entryTag.get(), entries.put())) || !entries.get() ||
                 FAILED(entries->get_length(&entryCount)))
                 continue;
             for (long e = 0; e < entryCount; ++e) {
-                ComPtr<IXMLDOMNode> entryNode;
-                ComPtr<IXMLDOMElement> element;
+                win::ComPtr<IXMLDOMNode> entryNode;
+                win::ComPtr<IXMLDOMElement> element;
                 if (entries->get_item(e, entryNode.put()) != S_OK || !ElementOf(entryNode.get(), element)) continue;
                 UninstallerConfigurationInfo entry;
                 for (auto [name, out] : {std::pair{L"Name", &entry.Name}, std::pair{L"ProductCode", &entry.ProductCode},

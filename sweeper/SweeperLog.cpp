@@ -91,24 +91,27 @@ void SweeperLog::Write(const wchar_t* message)
     AppendLine(filePath_, line);
 }
 
+void SweeperLog::WriteFormatted(size_t units, const wchar_t* format, va_list args)
+{
+    wchar_t text[kLineUnits];
+    FormatIntoV(text, units, format, args);
+    Write(text);
+}
+
 void SweeperLog::Printf(const wchar_t* format, ...)
 {
-    wchar_t text[260];
     va_list args;
     va_start(args, format);
-    FormatIntoV(text, 260, format, args);
+    WriteFormatted(260, format, args);
     va_end(args);
-    Write(text);
 }
 
 void SweeperLog::PrintfLong(const wchar_t* format, ...)
 {
-    wchar_t text[1023];
     va_list args;
     va_start(args, format);
-    FormatIntoV(text, 1023, format, args);
+    WriteFormatted(kLineUnits, format, args);
     va_end(args);
-    Write(text);
 }
 
 void SweeperLog::PackageLogName(wchar_t (&out)[kFileUnits], const wchar_t* prefix)

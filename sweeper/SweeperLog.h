@@ -39,6 +39,7 @@ public:
 
 private:
     bool EnsureFile();
+    void WriteFormatted(size_t units, const wchar_t* format, va_list args);
 
     wchar_t folder_[kFolderUnits] = {};
     wchar_t filePath_[kFileUnits] = {};

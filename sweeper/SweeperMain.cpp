@@ -7,19 +7,14 @@
 #include "SweeperTables.h"
 #include "Uninstall.h"
 
+#include <string>
+#include <vector>
+
 namespace sweeper {
 
 namespace {
 
 TokenInformationQuery g_tokenQuery = GetTokenInformation;
-
-struct SidOwner {
-    PSID sid = nullptr;
-    ~SidOwner()
-    {
-        if (sid) FreeSid(sid);
-    }
-};
 
 // The text goes through printf-style formatting first; none of the texts holds a '%'.
 void ShowMessage(const wchar_t* text, UINT icon)
@@ -27,6 +22,27 @@ void ShowMessage(const wchar_t* text, UINT icon)
     wchar_t message[1024];
     FormatInto(message, 1024, text);
     MessageBoxW(nullptr, message, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+// Splits at blanks and tabs; double quotes group and stay in the token.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
+{
+    std::vector<std::wstring> tokens;
+    std::wstring current;
+    bool quoted = false, inToken = false;
+    for (const wchar_t* p = commandLine; *p; ++p) {
+        if (*p == L'"') quoted = !quoted;
+        if (!quoted && (*p == L' ' || *p == L'\t')) {
+            if (inToken) tokens.push_back(current);
+            current.clear();
+            inToken = false;
+            continue;
+        }
+        current.push_back(*p);
+        inToken = true;
+    }
+    if (inToken) tokens.push_back(current);
+    return tokens;
 }
 
 }  // namespace
@@ -48,34 +64,14 @@ bool IsAdministrator()
     win::GlobalMemory buffer(GlobalAlloc(GPTR, size));
     if (!buffer || !g_tokenQuery(token.get(), TokenGroups, buffer.get(), size, &size)) return false;
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    SidOwner administrators;
+    win::Sid administrators;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &administrators.sid))
+                                  administrators.put()))
         return false;
     const auto* groups = static_cast<const TOKEN_GROUPS*>(buffer.get());
     for (DWORD i = 0; i < groups->GroupCount; ++i)
-        if (EqualSid(groups->Groups[i].Sid, administrators.sid)) return true;
+        if (EqualSid(groups->Groups[i].Sid, administrators.get())) return true;
     return false;
-}
-
-std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
-{
-    std::vector<std::wstring> tokens;
-    std::wstring current;
-    bool quoted = false, inToken = false;
-    for (const wchar_t* p = commandLine; *p; ++p) {
-        if (*p == L'"') quoted = !quoted;
-        if (!quoted && (*p == L' ' || *p == L'\t')) {
-            if (inToken) tokens.push_back(current);
-            current.clear();
-            inToken = false;
-            continue;
-        }
-        current.push_back(*p);
-        inToken = true;
-    }
-    if (inToken) tokens.push_back(current);
-    return tokens;
 }
 
 int RunSweeper(const wchar_t* commandLine)

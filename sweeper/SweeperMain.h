@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
 
 namespace sweeper {
 
@@ -18,9 +16,6 @@ void SetTokenInformationQuery(TokenInformationQuery query);
 // True when the process token holds the built-in Administrators group (its
 // attributes are not looked at), and always on Windows 9x.
 bool IsAdministrator();
-
-// Splits at blanks and tabs; double quotes group and stay in the token.
-std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine);
 
 // The whole run; returns the process exit code (0, or 1 for no administrator
 // or an unusable configuration).
