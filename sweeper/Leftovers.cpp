@@ -40,8 +40,10 @@ std::vector<std::wstring> SystemFolders()
         if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) folders.push_back(buffer);
     // A 32-bit program is told the x86 folders; the 64-bit ones come from the environment.
     for (const wchar_t* name : {L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles", L"CommonProgramFiles",
-                                L"ProgramData", L"SystemRoot"})
-        if (GetEnvironmentVariableW(name, buffer, MAX_PATH) - 1 < MAX_PATH - 1) folders.push_back(buffer);
+                                L"ProgramData", L"SystemRoot"}) {
+        DWORD units = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+        if (units > 0 && units < MAX_PATH) folders.push_back(buffer);
+    }
     DWORD units = MAX_PATH;
     if (GetProfilesDirectoryW(buffer, &units)) folders.push_back(buffer);
     return folders;
@@ -144,7 +146,9 @@ bool DeleteKeyTree(SweeperLog& log, HKEY root, wchar_t (&path)[kKeyPathUnits], R
 bool IsProtectedFolder(const std::wstring& folder)
 {
     std::wstring full;
-    if (folder.empty() || PathIsRelativeW(folder.c_str()) || !FullPath(folder, full)) return true;
+    if (folder.empty() || folder.find_first_of(L"*?") != std::wstring::npos || PathIsRelativeW(folder.c_str()) ||
+        !FullPath(folder, full))
+        return true;
     if (full.size() <= 2 || PathIsRootW((full + L"\\").c_str())) return true;
     for (const std::wstring& system : SystemFolders()) {
         std::wstring protectedFull;

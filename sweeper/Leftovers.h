@@ -11,7 +11,7 @@ namespace sweeper {
 // Removes both install folders and the suite's keys. Results are only logged.
 void RemoveLeftovers(SweeperLog& log);
 
-// Whether a folder must never be deleted: empty or relative text, a drive root,
+// Whether a folder must never be deleted: empty or relative text, wildcards, a drive root,
 // a well-known system folder (Windows, system, Program Files, Common Files,
 // ProgramData, the profiles folder, the user's profile) or a folder above one.
 bool IsProtectedFolder(const std::wstring& folder);

@@ -74,7 +74,7 @@ bool ApplyCustomActions(const wchar_t* productCode, const std::vector<CustomActi
 {
     for (const CustomActionRecord& record : records) {
         wchar_t type[260];
-        _itow_s(record.newType, type, 260, 10);
+        _itow(record.newType, type, 10);
         EditPackage(type, productCode, record.action.c_str(), L"CustomAction", L"Type");
     }
     return true;

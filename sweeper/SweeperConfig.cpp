@@ -151,7 +151,8 @@ bool CSweeperConfigInfoParser::ReadConfiguration()
     wchar_t module[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     wchar_t drive[_MAX_DRIVE] = {}, folder[_MAX_DIR] = {};
-    _wsplitpath_s(module, drive, _MAX_DRIVE, folder, _MAX_DIR, nullptr, 0, nullptr, 0);
+    // The plain form: the checked one is missing from Windows XP's msvcrt.
+    _wsplitpath(module, drive, folder, nullptr, nullptr);
     wchar_t path[MAX_PATH];
     FormatInto(path, MAX_PATH, L"%ls%ls", drive, folder);
     wcsncat(path, kConfigFileName, MAX_PATH - wcslen(path) - 1);

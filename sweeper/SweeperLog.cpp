@@ -2,8 +2,6 @@
 
 #include "Handle.h"
 
-#include <shlobj.h>
-
 #include <cstdio>
 #include <map>
 
@@ -63,7 +61,13 @@ bool SweeperLog::EnsureFile()
     if (fileCreated_) return true;
     if (GetTempPathW(kFolderUnits, folder_) == 0) return false;
     wcsncat(folder_, kLogFolderName, kFolderUnits - wcslen(folder_) - 1);
-    int rc = SHCreateDirectory(nullptr, folder_);
+    // The Shell's create-directory function, by its ordinal: it also makes missing parents.
+    using CreateDirectoryFn = int(WINAPI*)(HWND, LPCWSTR);
+    win::Module shell(LoadLibraryW(L"shell32.dll"));
+    auto createDirectory =
+        shell ? reinterpret_cast<CreateDirectoryFn>(GetProcAddress(shell.get(), MAKEINTRESOURCEA(165))) : nullptr;
+    if (!createDirectory) return false;
+    int rc = createDirectory(nullptr, folder_);
     DWORD error = GetLastError();
     if (rc != 0 && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
     SYSTEMTIME now;

@@ -2,7 +2,6 @@
 
 #include "Handle.h"
 #include "MsiPackage.h"
-#include "Registry.h"
 #include "SweeperTables.h"
 
 namespace sweeper {
@@ -96,9 +95,9 @@ bool IsProductInstalled(const wchar_t* productCode)
 
 std::wstring ReadInstallFolder(SweeperLog& log, const wchar_t* valueName)
 {
-    win::Key key;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, kEndpointKey, KEY_READ, win::RegView::Bit64, key) != ERROR_SUCCESS)
-        return {};
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndpointKey, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS) return {};
+    win::Key key(raw);
     std::wstring folder;
     if (ReadShortString(key.get(), valueName, folder) == ERROR_MORE_DATA)
         log.Printf(L"!> %ls does not fit its buffer and is not used", valueName);

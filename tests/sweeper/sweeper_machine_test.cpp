@@ -364,6 +364,7 @@ TEST(SweeperFolderGuard, SystemFoldersAndRootsAreRefused)
                                     L"C:",
                                     L"C:\\",
                                     L"relative\\folder",
+                                    L"C:\\Program Files\\*",
                                     windows,
                                     std::wstring(windows) + L"\\",
                                     system,
