@@ -31,22 +31,25 @@ std::vector<std::wstring> SystemFolders()
 {
     std::vector<std::wstring> folders;
     wchar_t buffer[MAX_PATH];
-    if (GetWindowsDirectoryW(buffer, MAX_PATH)) folders.push_back(buffer);
-    if (GetSystemDirectoryW(buffer, MAX_PATH)) folders.push_back(buffer);
-    if (GetSystemWow64DirectoryW(buffer, MAX_PATH)) folders.push_back(buffer);
     for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
-                      CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE, CSIDL_WINDOWS, CSIDL_SYSTEM,
-                      CSIDL_SYSTEMX86})
+                      CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE})
         if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) folders.push_back(buffer);
     // A 32-bit program is told the x86 folders; the 64-bit ones come from the environment.
     for (const wchar_t* name : {L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles", L"CommonProgramFiles",
-                                L"ProgramData", L"SystemRoot"}) {
+                                L"ProgramData"}) {
         DWORD units = GetEnvironmentVariableW(name, buffer, MAX_PATH);
         if (units > 0 && units < MAX_PATH) folders.push_back(buffer);
     }
     DWORD units = MAX_PATH;
     if (GetProfilesDirectoryW(buffer, &units)) folders.push_back(buffer);
     return folders;
+}
+
+// Whether path is folder or lies below it (no letter case).
+bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)
+{
+    return path.size() >= folder.size() && _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == L'\\');
 }
 
 bool FullPath(const std::wstring& path, std::wstring& full)
@@ -150,14 +153,16 @@ bool IsProtectedFolder(const std::wstring& folder)
         !FullPath(folder, full))
         return true;
     if (full.size() <= 2 || PathIsRootW((full + L"\\").c_str())) return true;
+    wchar_t windows[MAX_PATH];
+    std::wstring windowsFull;
+    // Nothing of the suite lives in the Windows folder, and aliases such as
+    // Sysnative reach the real system folder from there.
+    if (GetWindowsDirectoryW(windows, MAX_PATH) && FullPath(windows, windowsFull) && IsAtOrBelow(full, windowsFull))
+        return true;
     for (const std::wstring& system : SystemFolders()) {
         std::wstring protectedFull;
-        if (!FullPath(system, protectedFull)) continue;
-        if (_wcsicmp(full.c_str(), protectedFull.c_str()) == 0) return true;
-        // A folder above a system folder holds it.
-        if (protectedFull.size() > full.size() && _wcsnicmp(protectedFull.c_str(), full.c_str(), full.size()) == 0 &&
-            protectedFull[full.size()] == L'\\')
-            return true;
+        // The folder itself, or one above it that holds it.
+        if (FullPath(system, protectedFull) && IsAtOrBelow(protectedFull, full)) return true;
     }
     return false;
 }

@@ -11,9 +11,10 @@ namespace sweeper {
 // Removes both install folders and the suite's keys. Results are only logged.
 void RemoveLeftovers(SweeperLog& log);
 
-// Whether a folder must never be deleted: empty or relative text, wildcards, a drive root,
-// a well-known system folder (Windows, system, Program Files, Common Files,
-// ProgramData, the profiles folder, the user's profile) or a folder above one.
+// Whether a folder must never be deleted: empty or relative text, wildcards, a
+// drive root, the Windows folder or anything in it (the system folders), a
+// well-known folder (Program Files, Common Files, ProgramData, the profiles
+// folder, the user's profile) or a folder above one.
 bool IsProtectedFolder(const std::wstring& folder);
 
 // Deletes the folder with all it holds, then its parents while they are empty.

@@ -370,6 +370,7 @@ TEST(SweeperFolderGuard, SystemFoldersAndRootsAreRefused)
                                     system,
                                     std::wstring(windows) + L"\\..",
                                     L"C:\\windows\\SYSWOW64",
+                                    std::wstring(windows) + L"\\Sysnative\\drivers",
                                     L"C:\\Program Files",
                                     L"c:\\program files (x86)",
                                     L"C:\\Program Files\\Common Files",
@@ -377,7 +378,6 @@ TEST(SweeperFolderGuard, SystemFoldersAndRootsAreRefused)
                                     L"C:\\users"};
     for (const std::wstring& folder : refused) {
         if (folder.find(L"x86") != std::wstring::npos && !IsWindows64()) continue;
-        if (_wcsicmp(folder.c_str(), L"C:\\windows\\SYSWOW64") == 0 && !IsWindows64()) continue;
         EXPECT_TRUE(sweeper::IsProtectedFolder(folder)) << "must refuse \"" << Narrow(folder) << "\"";
     }
     for (const wchar_t* folder : {L"C:\\Program Files\\Zelmar\\Endpoint", L"C:\\Zelmar", L"C:\\windows2"})
