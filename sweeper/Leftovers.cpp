@@ -35,8 +35,8 @@ std::vector<std::wstring> SystemFolders()
                       CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE})
         if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) folders.push_back(buffer);
     // A 32-bit program is told the x86 folders; the 64-bit ones come from the environment.
-    for (const wchar_t* name : {L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles", L"CommonProgramFiles",
-                                L"ProgramData"}) {
+    for (const wchar_t* name :
+         {L"ProgramW6432", L"CommonProgramW6432", L"ProgramFiles", L"CommonProgramFiles", L"ProgramData"}) {
         DWORD units = GetEnvironmentVariableW(name, buffer, MAX_PATH);
         if (units > 0 && units < MAX_PATH) folders.push_back(buffer);
     }

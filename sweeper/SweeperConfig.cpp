@@ -74,8 +74,7 @@ std::vector<std::wstring> SplitList(const std::wstring& text, const std::wstring
     return items;
 }
 
-bool CSweeperConfigInfoParser::ParseText(const std::wstring& text, const wchar_t* fileName,
-                                         SweeperConfiguration& store)
+bool CSweeperConfigInfoParser::ParseText(const std::wstring& text, const wchar_t* fileName, SweeperConfiguration& store)
 {
     win::ComPtr<IXMLDOMDocument> document;
     win::ComPtr<IXMLDOMElement> root;

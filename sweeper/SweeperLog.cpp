@@ -90,8 +90,8 @@ void SweeperLog::Write(const wchar_t* message)
     DWORD thread = GetCurrentThreadId();
     const std::wstring& tag = ThreadTags()[thread];
     wchar_t line[kLineUnits];
-    FormatInto(line, kLineUnits, L"%02u/%02u/%02u %02u:%02u:%02u.%02u [%lu] [%ls] %ls", now.wDay, now.wMonth,
-               now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, thread, tag.c_str(), message);
+    FormatInto(line, kLineUnits, L"%02u/%02u/%02u %02u:%02u:%02u.%02u [%lu] [%ls] %ls", now.wDay, now.wMonth, now.wYear,
+               now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, thread, tag.c_str(), message);
     AppendLine(filePath_, line);
 }
 

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-
 namespace sweeper {
 
 // The token query the administrator check makes; GetTokenInformation unless a

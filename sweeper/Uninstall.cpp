@@ -14,9 +14,9 @@ REGSAM View64() { return IsWow64() ? KEY_WOW64_64KEY : 0; }
 void LogSystemMessage(SweeperLog& log, DWORD code)
 {
     wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     win::LocalMemory owner(text);
     // The system's texts end with a line end of their own; the log adds one.
     while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n')) text[--n] = L'\0';
@@ -96,7 +96,8 @@ bool IsProductInstalled(const wchar_t* productCode)
 std::wstring ReadInstallFolder(SweeperLog& log, const wchar_t* valueName)
 {
     HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndpointKey, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS) return {};
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndpointKey, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS)
+        return {};
     win::Key key(raw);
     std::wstring folder;
     if (ReadShortString(key.get(), valueName, folder) == ERROR_MORE_DATA)
@@ -154,8 +155,8 @@ bool Uninstaller::UpdateReferenceCount(bool dependency)
         rc = RegQueryValueExW(key.get(), L"InstallReferenceCount", nullptr, nullptr, reinterpret_cast<BYTE*>(&count),
                               &bytes);
         if (rc != ERROR_SUCCESS) {
-            log_.Printf(L"Root key cannot be queried to read reference. GetLastError %lu dwRetVal %lu",
-                        GetLastError(), static_cast<DWORD>(rc));
+            log_.Printf(L"Root key cannot be queried to read reference. GetLastError %lu dwRetVal %lu", GetLastError(),
+                        static_cast<DWORD>(rc));
             return true;
         }
         log_.Printf(L"Reference count retrieved %lu", count);

@@ -73,9 +73,12 @@ bool Matches(const std::string& pattern, const std::string& text)
     if (pattern.find('*') == std::string::npos) return pattern == text;
     std::string expression;
     for (char c : pattern) {
-        if (c == '*') expression += ".*";
-        else if (std::strchr(".^$|()[]{}+?\\", c)) expression += std::string("\\") + c;
-        else expression += c;
+        if (c == '*')
+            expression += ".*";
+        else if (std::strchr(".^$|()[]{}+?\\", c))
+            expression += std::string("\\") + c;
+        else
+            expression += c;
     }
     return std::regex_match(text, std::regex(expression));
 }

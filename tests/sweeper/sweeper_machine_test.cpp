@@ -176,10 +176,9 @@ TEST(SweeperPackageEditing, SofteningLetsAFailingUninstallThrough)
     ASSERT_TRUE(sweeper::CollectCustomActions(kAntivirus, records));
     std::map<std::wstring, int> collected;
     for (const auto& r : records) collected[r.action] = r.newType;
-    const std::map<std::wstring, int> expected = {{L"FailOnRemove", 2049 | 0x40}, {L"ExeFromBinary", 66},
-                                                  {L"DllInstalled", 81},           {L"ExeInstalled", 82},
-                                                  {L"ExeInFolder", 98},            {L"ExeByProperty", 114},
-                                                  {L"ScheduledExe", 3138}};
+    const std::map<std::wstring, int> expected = {
+        {L"FailOnRemove", 2049 | 0x40}, {L"ExeFromBinary", 66},  {L"DllInstalled", 81},  {L"ExeInstalled", 82},
+        {L"ExeInFolder", 98},           {L"ExeByProperty", 114}, {L"ScheduledExe", 3138}};
     EXPECT_EQ(collected, expected) << "code-running kinds without the continue flag, flag added";
     EXPECT_EQ(CustomActionTypes(kAntivirus).at(L"FailOnRemove"), L"2049") << "collecting changes nothing";
 
@@ -193,8 +192,9 @@ TEST(SweeperPackageEditing, SofteningLetsAFailingUninstallThrough)
     EXPECT_TRUE(records.empty()) << "a softened package has nothing left to soften";
 
     EXPECT_TRUE(sweeper::EditPackage(L"0", kAntivirus, L"FailOnRemove", L"InstallExecuteSequence", L"Condition"));
-    EXPECT_EQ(PackageRows(kAntivirus, L"SELECT `Action`, `Condition` FROM `InstallExecuteSequence`").at(L"FailOnRemove"),
-              L"0");
+    EXPECT_EQ(
+        PackageRows(kAntivirus, L"SELECT `Action`, `Condition` FROM `InstallExecuteSequence`").at(L"FailOnRemove"),
+        L"0");
     EXPECT_FALSE(sweeper::EditPackage(L"0", kAntivirus, L"FailOnRemove", L"NoSuchTable", L"Condition"));
 
     EXPECT_EQ(UninstallProduct(kAntivirus), 0u);
@@ -249,8 +249,9 @@ protected:
     void SetInstallFolders(const std::wstring& dir32, const std::wstring& dir64)
     {
         win::Key key;
-        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint", KEY_ALL_ACCESS, RegView::Bit64, key),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            win::CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint", KEY_ALL_ACCESS, RegView::Bit64, key),
+            ERROR_SUCCESS);
         win::WriteString(key.get(), L"szInstallDir32", dir32);
         win::WriteString(key.get(), L"szInstallDir64", dir64);
     }
@@ -287,8 +288,9 @@ TEST_F(SweeperSuiteRegistry, BuildDecisionIsMadeOnceAndKept)
         LogCapture capture;
         sweeper::Uninstaller uninstaller(capture.log(), config);
         EXPECT_TRUE(uninstaller.BuildCheck());
-        EXPECT_EQ(capture.messages(), (std::vector<std::string>{"EGP Build Number : 10.2.1105.2  ",
-                                                                "Retrieved Build Number matched with  Beta build number"}));
+        EXPECT_EQ(capture.messages(),
+                  (std::vector<std::string>{"EGP Build Number : 10.2.1105.2  ",
+                                            "Retrieved Build Number matched with  Beta build number"}));
     }
     {
         LogCapture capture;
@@ -303,9 +305,9 @@ TEST_F(SweeperSuiteRegistry, ReferenceCountRules)
     LogCapture capture;
     sweeper::Uninstaller uninstaller(capture.log(), config);
     EXPECT_TRUE(uninstaller.UpdateReferenceCount(false)) << "a missing key lets the uninstall go on";
-    EXPECT_TRUE(ContainsInOrder(capture.messages(),
-                                {"Root key cannot be opened to read reference. GetLastError * dwRetVal 2",
-                                 "Proceeding with uninstall as a special case"}));
+    EXPECT_TRUE(
+        ContainsInOrder(capture.messages(), {"Root key cannot be opened to read reference. GetLastError * dwRetVal 2",
+                                             "Proceeding with uninstall as a special case"}));
     SetReferenceCount(nullptr);
     EXPECT_TRUE(uninstaller.UpdateReferenceCount(false));
     EXPECT_EQ(ReferenceCount(), 0xDEADu) << "a module never writes a count it could not read";
@@ -401,11 +403,11 @@ TEST(SweeperFolderRemoval, TreeGoesWithReadOnlyFilesThenEmptyParents)
     EXPECT_FALSE(FileExists(scratch / L"Zelmar")) << "an empty parent goes too";
     EXPECT_TRUE(FileExists(scratch / L"keep.txt")) << "the walk ends at the first folder that is not empty";
     const std::string dir = Narrow(install);
-    EXPECT_TRUE(ContainsInOrder(capture.messages(),
-                                {"Begin RemoveProductDirectory", dir + "\\", dir, "Removing file : " + dir + "\\a.txt",
-                                 "File deleted succesfully", "Removing file : " + dir + "\\bin\\deep\\b.txt",
-                                 "File deleted succesfully", "Removing file : " + dir + "\\readonly.txt",
-                                 "File deleted succesfully", "End RemoveProductDirectory"}));
+    EXPECT_TRUE(ContainsInOrder(
+        capture.messages(),
+        {"Begin RemoveProductDirectory", dir + "\\", dir, "Removing file : " + dir + "\\a.txt",
+         "File deleted succesfully", "Removing file : " + dir + "\\bin\\deep\\b.txt", "File deleted succesfully",
+         "Removing file : " + dir + "\\readonly.txt", "File deleted succesfully", "End RemoveProductDirectory"}));
 }
 
 TEST(SweeperFolderRemoval, LinksAreRemovedNeverFollowed)
@@ -420,8 +422,8 @@ TEST(SweeperFolderRemoval, LinksAreRemovedNeverFollowed)
     EXPECT_TRUE(FileExists(root + L"\\target\\precious.txt")) << "DeleteAll followed a link out of the install folder";
     EXPECT_FALSE(FileExists(root + L"\\install\\Endpoint\\inner.txt"));
     EXPECT_FALSE(FileExists(root + L"\\install\\Endpoint\\sub\\deeper.txt"));
-    EXPECT_TRUE(ContainsInOrder(capture.messages(), {"Not following link, removing the link itself : " +
-                                                     Narrow(root) + "\\install\\Endpoint\\sub\\linked"}));
+    EXPECT_TRUE(ContainsInOrder(capture.messages(), {"Not following link, removing the link itself : " + Narrow(root) +
+                                                     "\\install\\Endpoint\\sub\\linked"}));
 
     // An install folder that is itself a link.
     sweeper::RemoveProductDirectory(capture.log(), root + L"\\install\\EndpointLink\\");
@@ -467,10 +469,9 @@ TEST_F(SweeperSuiteRegistry, InstallFolderValuesThatNameNoSuiteFolderAreRefused)
         sweeper::RemoveLeftovers(capture.log());
         std::vector<std::string> lines = capture.messages();
         EXPECT_TRUE(FileExists(marker)) << "value \"" << Narrow(c.value) << "\" wiped the Windows folder";
-        EXPECT_TRUE(ContainsInOrder(lines, {"Removing Directories",
-                                            "!> Refusing to remove a folder that is not the suite's : " + c.refused,
-                                            "End RemoveProductDirectory", "Removing Directories failed",
-                                            "Removing Registries"}))
+        EXPECT_TRUE(ContainsInOrder(
+            lines, {"Removing Directories", "!> Refusing to remove a folder that is not the suite's : " + c.refused,
+                    "End RemoveProductDirectory", "Removing Directories failed", "Removing Registries"}))
             << "value \"" << Narrow(c.value) << "\"";
         if (c.value == tooLong) {
             EXPECT_TRUE(ContainsInOrder(lines, {"!> szInstallDir64 does not fit its buffer and is not used"}));
@@ -496,9 +497,14 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
     for (RegView view : views) EXPECT_FALSE(KeyExists(base, view)) << "view " << static_cast<int>(view);
     std::vector<std::string> lines = capture.messages();
     const std::string b = Narrow(base);
-    std::vector<std::string> tree = {b, "Deleting registry did not work. Return code : 5. Will try recursively",
-                                     "RegOpenKeyEx passed", "RegEnumKeyEx passed", b + "\\a", b + "\\a\\b",
-                                     b + "\\a\\b\\c", "Deleting regkey worked succesfully"};
+    std::vector<std::string> tree = {b,
+                                     "Deleting registry did not work. Return code : 5. Will try recursively",
+                                     "RegOpenKeyEx passed",
+                                     "RegEnumKeyEx passed",
+                                     b + "\\a",
+                                     b + "\\a\\b",
+                                     b + "\\a\\b\\c",
+                                     "Deleting regkey worked succesfully"};
     if (IsWindows64()) {
         std::vector<std::string> expected = {"AdvAPI32.dll loaded succesfully",
                                              "GetProcAddress for RegDeleteKeyExW obtained succesfully"};
@@ -521,18 +527,8 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
 
 // --- The whole program --------------------------------------------------------------
 
-const char kSuiteConfig[] = R"(<Sweeper UninstallTimeout="600" SleepTimeSlice="2">
-  <Modules>
-    <UninstallerConfigurationInfo Name="Endpoint Antivirus" ProductCode="{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000001}" Prefix="EAV_"/>
-    <UninstallerConfigurationInfo Name="AGS Connector" ProductCode="{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000002}" Prefix="AGS_"/>
-  </Modules>
-  <Dependencies>
-    <UninstallerConfigurationInfo Name="Endpoint Guard Platform" ProductCode="{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000003}" Prefix="EGP_">
-      <RefCountBuildValues>10.2.1100.7,10.2.1105.2</RefCountBuildValues>
-    </UninstallerConfigurationInfo>
-  </Dependencies>
-</Sweeper>
-)";
+// The plan that ships in dist/.
+std::string ShippedConfig() { return ReadFileBytes(X86Tree() + L"\\sweeper\\SweeperConfig.xml"); }
 
 class SweeperRun : public SweeperSuiteRegistry {
 protected:
@@ -572,35 +568,59 @@ TEST_F(SweeperRun, ReleasedBuildUninstallsEveryEntryAndSwitchesOffCommonRemoval)
     SetBuild(L"10.2.1200", L"3");
     SetInstallFolders(folders_ / L"x86\\", folders_ / L"x64\\");
 
-    RunResult r = Run(kSuiteConfig);
+    RunResult r = Run(ShippedConfig());
     EXPECT_EQ(r.exitCode, 0u);
     const std::string platform =
         Narrow(folders_.path()) + (IsWindows64() ? "\\x64\\" : "\\x86\\") + "Endpoint Guard Platform";
-    EXPECT_TRUE(ContainsInOrder(
-        r.messages,
-        {"Starting Sweeper", "Commandline : /qn  ", "Uninstalling silently", "Removing Modules",
-         "Removing Endpoint Antivirus", "EGP Build Number : 10.2.1200.3  ", "Not Beta build", "Using NOEGPRemove",
-         "Get Common Install Path", platform, "Disabling SP", "DisableSP started", "DisableSP ended",
-         "Uninstallation Success", "Enabling SP", "EnableSP started", ">> EnableSP succeeded", "EnableSP ended",
-         "Removing AGS Connector", "AGS Module is present on target. Attempting to disable EGP removal by editing MSI",
-         "msi modified succesfully", "Uninstallation Success", "Removed Modules", "Removing Dependencies",
-         "Removing Endpoint Guard Platform", "Using NOEGPRemove", "Disabling SP", "Uninstallation Success",
-         "Enabling SP", "Removed Dependencies", "Clean uninstallation completed successfully"}));
+    EXPECT_TRUE(ContainsInOrder(r.messages,
+                                {"Starting Sweeper",
+                                 "Commandline : /qn  ",
+                                 "Uninstalling silently",
+                                 "Removing Modules",
+                                 "Removing Endpoint Antivirus",
+                                 "EGP Build Number : 10.2.1200.3  ",
+                                 "Not Beta build",
+                                 "Using NOEGPRemove",
+                                 "Get Common Install Path",
+                                 platform,
+                                 "Disabling SP",
+                                 "DisableSP started",
+                                 "DisableSP ended",
+                                 "Uninstallation Success",
+                                 "Enabling SP",
+                                 "EnableSP started",
+                                 ">> EnableSP succeeded",
+                                 "EnableSP ended",
+                                 "Removing AGS Connector",
+                                 "AGS Module is present on target. Attempting to disable EGP removal by editing MSI",
+                                 "msi modified succesfully",
+                                 "Uninstallation Success",
+                                 "Removed Modules",
+                                 "Removing Dependencies",
+                                 "Removing Endpoint Guard Platform",
+                                 "Using NOEGPRemove",
+                                 "Disabling SP",
+                                 "Uninstallation Success",
+                                 "Enabling SP",
+                                 "Removed Dependencies",
+                                 "Clean uninstallation completed successfully"}));
     EXPECT_EQ(Count(r.messages, "Not Beta build"), 1u) << "the build is decided once";
     EXPECT_EQ(Count(r.messages, "EnableSP started"), 2u) << "only modules switch protection back on";
 
     const std::string stamp = R"(\d{16,17}\.log" )";
-    EXPECT_TRUE(std::regex_match(CommandLine(r.messages, "EAV_", Narrow(kAntivirus)), std::regex(stamp + "NOEGPREMOVE=1")));
+    EXPECT_TRUE(
+        std::regex_match(CommandLine(r.messages, "EAV_", Narrow(kAntivirus)), std::regex(stamp + "NOEGPREMOVE=1")));
     EXPECT_TRUE(std::regex_match(CommandLine(r.messages, "EGP_", Narrow(kPlatform)),
                                  std::regex(stamp + "NOEGPREMOVE=1 REMOVECOMMON=1")))
         << CommandLine(r.messages, "EGP_", Narrow(kPlatform));
-    EXPECT_EQ(Guardswitch(), Switch("/disablesp") + Switch("/enablesp") + Switch("/disablesp") +
-                                 Switch("/enablesp") + Switch("/disablesp"));
+    EXPECT_EQ(Guardswitch(), Switch("/disablesp") + Switch("/enablesp") + Switch("/disablesp") + Switch("/enablesp") +
+                                 Switch("/disablesp"));
 
     // The verbose package logs lie beside the run log and saw the properties.
     std::string platformLog;
     for (const std::wstring& name : LogFiles(temp_.path()))
-        if (name.rfind(L"Zelmar_Endpoint_Sweeper__EGP__", 0) == 0) platformLog = ReadFileBytes(temp_ / (L"ZelmarLogs\\" + name));
+        if (name.rfind(L"Zelmar_Endpoint_Sweeper__EGP__", 0) == 0)
+            platformLog = ReadFileBytes(temp_ / (L"ZelmarLogs\\" + name));
     EXPECT_NE(platformLog.find("NOEGPREMOVE = 1"), std::string::npos);
     EXPECT_NE(platformLog.find("REMOVECOMMON = 1"), std::string::npos);
     EXPECT_EQ(LogFiles(temp_.path()).size(), 4u);
@@ -625,20 +645,22 @@ TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCount)
     const DWORD one = 1;
     SetReferenceCount(&one);
 
-    RunResult r = Run(kSuiteConfig);
+    RunResult r = Run(ShippedConfig());
     EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_TRUE(ContainsInOrder(r.messages, {"Removing Endpoint Antivirus", "EGP Build Number : 10.2.1100.7  ",
-                                             "Retrieved Build Number matched with  Beta build number",
-                                             "Setting/Resetting Ref Count", "Reference count retrieved 1",
-                                             "Uninstallation Success", "Removing AGS Connector",
-                                             "Setting/Resetting Ref Count", "Reference count retrieved 2",
-                                             "Removing Endpoint Guard Platform", "Setting/Resetting Ref Count",
-                                             "Uninstallation Success", "Clean uninstallation completed successfully"}));
-    EXPECT_EQ(Count(r.messages, "AGS Module is present on target. Attempting to disable EGP removal by editing MSI"), 0u);
+    EXPECT_TRUE(ContainsInOrder(
+        r.messages,
+        {"Removing Endpoint Antivirus", "EGP Build Number : 10.2.1100.7  ",
+         "Retrieved Build Number matched with  Beta build number", "Setting/Resetting Ref Count",
+         "Reference count retrieved 1", "Uninstallation Success", "Removing AGS Connector",
+         "Setting/Resetting Ref Count", "Reference count retrieved 2", "Removing Endpoint Guard Platform",
+         "Setting/Resetting Ref Count", "Uninstallation Success", "Clean uninstallation completed successfully"}));
+    EXPECT_EQ(Count(r.messages, "AGS Module is present on target. Attempting to disable EGP removal by editing MSI"),
+              0u);
     EXPECT_EQ(ReferenceCount(), 0u) << "the dependency resets the count";
     const std::string stamp = R"(\d{16,17}\.log" )";
     EXPECT_TRUE(std::regex_match(CommandLine(r.messages, "AGS_", Narrow(kAgsConnector)), std::regex(stamp)));
-    EXPECT_TRUE(std::regex_match(CommandLine(r.messages, "EGP_", Narrow(kPlatform)), std::regex(stamp + " REMOVECOMMON=1")));
+    EXPECT_TRUE(
+        std::regex_match(CommandLine(r.messages, "EGP_", Narrow(kPlatform)), std::regex(stamp + " REMOVECOMMON=1")));
     for (const wchar_t* code : {kAntivirus, kAgsConnector, kPlatform})
         EXPECT_FALSE(sweeper::IsProductInstalled(code)) << Narrow(code);
 }
@@ -650,15 +672,16 @@ TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
     ScratchKey module(HKEY_LOCAL_MACHINE, kUninstall + kUnknownToInstaller, RegView::Bit32);
     const std::wstring dependencyCode = L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E0000FE}";
     ScratchKey dependency(HKEY_LOCAL_MACHINE, kUninstall + dependencyCode, RegView::Bit32);
-    const std::string config = "<Sweeper UninstallTimeout=\"60\" SleepTimeSlice=\"1\"><Modules>"
-                               "<UninstallerConfigurationInfo Name=\"Endpoint Antivirus\" ProductCode=\"" +
-                               Narrow(kUnknownToInstaller) +
-                               "\" Prefix=\"EAV_\"/>"
-                               "<UninstallerConfigurationInfo Name=\"AGS Connector\" ProductCode=\"" +
-                               Narrow(kAgsConnector) +
-                               "\" Prefix=\"AGS_\"/></Modules><Dependencies>"
-                               "<UninstallerConfigurationInfo Name=\"Endpoint Guard Platform\" ProductCode=\"" +
-                               Narrow(dependencyCode) + "\" Prefix=\"EGP_\"/></Dependencies></Sweeper>";
+    const std::string config =
+        "<Sweeper UninstallTimeout=\"60\" SleepTimeSlice=\"1\"><Modules>"
+        "<UninstallerConfigurationInfo Name=\"Endpoint Antivirus\" ProductCode=\"" +
+        Narrow(kUnknownToInstaller) +
+        "\" Prefix=\"EAV_\"/>"
+        "<UninstallerConfigurationInfo Name=\"AGS Connector\" ProductCode=\"" +
+        Narrow(kAgsConnector) +
+        "\" Prefix=\"AGS_\"/></Modules><Dependencies>"
+        "<UninstallerConfigurationInfo Name=\"Endpoint Guard Platform\" ProductCode=\"" +
+        Narrow(dependencyCode) + "\" Prefix=\"EGP_\"/></Dependencies></Sweeper>";
 
     // On a 32-bit Windows both views are one tree: the scratch keys come before any value.
     ScratchKey ostrand(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostrand Labs", RegView::Bit64);
@@ -692,12 +715,12 @@ TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
     RunResult r = Run(config);
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_TRUE(ContainsInOrder(
-        r.messages, {"Removing Endpoint Antivirus", "Module  Endpoint Antivirus uninstallation failed",
-                     "Removing AGS Connector", "AGS_ not installed", "Removed Modules", "Removing Dependencies",
-                     "Removing Endpoint Guard Platform", "Removed Dependencies", "Cleaning up left overs",
-                     "Removing Directories", "Begin RemoveProductDirectory", "End RemoveProductDirectory",
-                     "Removing Registries",
-                     "Sweeper has attempted to clean up Zelmar Endpoint guard. Please restart your system."}))
+        r.messages,
+        {"Removing Endpoint Antivirus", "Module  Endpoint Antivirus uninstallation failed", "Removing AGS Connector",
+         "AGS_ not installed", "Removed Modules", "Removing Dependencies", "Removing Endpoint Guard Platform",
+         "Removed Dependencies", "Cleaning up left overs", "Removing Directories", "Begin RemoveProductDirectory",
+         "End RemoveProductDirectory", "Removing Registries",
+         "Sweeper has attempted to clean up Zelmar Endpoint guard. Please restart your system."}))
         << Text(r.messages);
     EXPECT_EQ(Count(r.messages, "Module  Endpoint Guard Platform uninstallation failed"), 0u)
         << "a failing dependency has no module line";
@@ -709,18 +732,20 @@ TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
     EXPECT_FALSE(FileExists(folders_ / L"x86") && IsWindows64()) << "empty parents go too";
     EXPECT_TRUE(FileExists(locked));
     EXPECT_FALSE(FileExists(dir64 + L"\\Endpoint Guard Platform")) << Text(r.messages);
-    EXPECT_TRUE(pending.HasDeletion(locked)) << "expected \\??\\" << Narrow(locked) << " in PendingFileRenameOperations";
-    EXPECT_TRUE(ContainsInOrder(r.messages, {"Removing file : " + Narrow(locked), "File could not be deleted",
-                                             "Last error while deleting file : 32",
-                                             "Marking the file for deletion on reboot",
-                                             "File Marked for deletion succesfully", "End RemoveProductDirectory",
-                                             "Removing Directories failed", "Removing Registries"}));
+    EXPECT_TRUE(pending.HasDeletion(locked))
+        << "expected \\??\\" << Narrow(locked) << " in PendingFileRenameOperations";
+    EXPECT_TRUE(ContainsInOrder(
+        r.messages,
+        {"Removing file : " + Narrow(locked), "File could not be deleted", "Last error while deleting file : 32",
+         "Marking the file for deletion on reboot", "File Marked for deletion succesfully",
+         "End RemoveProductDirectory", "Removing Directories failed", "Removing Registries"}));
     EXPECT_TRUE(FileExists(folders_ / L"keep.txt"));
 
     for (RegView view : {RegView::Bit32, RegView::Bit64}) {
         for (const std::wstring& path : suiteKeys) EXPECT_FALSE(KeyExists(path, view)) << Narrow(path);
         EXPECT_FALSE(KeyExists(L"SOFTWARE\\Zelmar\\Endpoint", view));
-        for (const std::wstring& path : otherKeys) EXPECT_TRUE(KeyExists(path, view)) << Narrow(path) << " must survive";
+        for (const std::wstring& path : otherKeys)
+            EXPECT_TRUE(KeyExists(path, view)) << Narrow(path) << " must survive";
     }
     held.reset();
     DeleteFileW(locked.c_str());

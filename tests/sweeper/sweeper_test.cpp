@@ -37,7 +37,8 @@ TEST(SweeperLogFile, FirstMessageCreatesFolderWithParentsAndStampedFile)
     ASSERT_EQ(files.size(), 1u) << "expected one log file in " << Narrow(temp) << "\\ZelmarLogs";
     std::smatch name;
     const std::string fileName = Narrow(files[0]);
-    ASSERT_TRUE(std::regex_match(fileName, name, std::regex(R"(Zelmar_Endpoint_Sweeper_(\d\d)(\d\d)(\d{4})\d{8,9}\.log)")))
+    ASSERT_TRUE(
+        std::regex_match(fileName, name, std::regex(R"(Zelmar_Endpoint_Sweeper_(\d\d)(\d\d)(\d{4})\d{8,9}\.log)")))
         << "file name " << fileName;
     EXPECT_EQ(Narrow(log.FilePath()), Narrow(temp) + "\\ZelmarLogs\\" + fileName);
 
@@ -134,7 +135,8 @@ TEST(SweeperConfigParse, FullEntryWithListsAndTimes)
     EXPECT_EQ(m.Name, L"AGS Connector");
     EXPECT_EQ(m.ProductCode, L"{C0DE}");
     EXPECT_EQ(m.Prefix, L"AGS_");
-    EXPECT_EQ(m.InstallerInitiatedProcesses, (std::vector<std::wstring>{L"a", L" b"})) << "empty pieces skipped, blanks kept";
+    EXPECT_EQ(m.InstallerInitiatedProcesses, (std::vector<std::wstring>{L"a", L" b"}))
+        << "empty pieces skipped, blanks kept";
     EXPECT_TRUE(m.MmsServices.empty());
     EXPECT_EQ(m.WindowsServices, (std::vector<std::wstring>{L"svc"}));
     EXPECT_EQ(m.Processes, (std::vector<std::wstring>{L"p1", L"p2"}));
@@ -223,8 +225,9 @@ TEST(SweeperAdministrator, NoAdministratorsGroupEndsTheRunWithOne)
     // The box cannot show without a display and must not hold the run.
     EXPECT_EQ(sweeper::RunSweeper(L"/qn"), 1);
     EXPECT_EQ(LogMessages(scratch.path()),
-              (std::vector<std::string>{"Starting Sweeper", " Zelmar Endpoint Sweeper requires administrator rights. "
-                                                            "Uninstaller cannot continue."}));
+              (std::vector<std::string>{"Starting Sweeper",
+                                        " Zelmar Endpoint Sweeper requires administrator rights. "
+                                        "Uninstaller cannot continue."}));
 }
 
 // --- The program with its configuration file ------------------------------------------
@@ -250,9 +253,9 @@ TEST_F(SweeperProgram, ConfigurationErrorsEndWithOneBeforeTheCommandLine)
     for (const auto& [config, line] : errors) {
         RunResult r = Run(config, L"/qn");
         EXPECT_EQ(r.exitCode, 1u) << config;
-        EXPECT_EQ(r.messages, (std::vector<std::string>{"Starting Sweeper", line,
-                                                        "[ERROR]: Invalid uninstallation information",
-                                                        "Cannot read configuration XML"}))
+        EXPECT_EQ(r.messages,
+                  (std::vector<std::string>{"Starting Sweeper", line, "[ERROR]: Invalid uninstallation information",
+                                            "Cannot read configuration XML"}))
             << config;
         RemoveTree(temp_ / L"ZelmarLogs");
     }
@@ -263,11 +266,12 @@ TEST_F(SweeperProgram, MissingConfigurationRunsCleanWithNoEntries)
     // Not silent: the success box cannot show without a display and the run still ends.
     RunResult r = Run("", L"");
     EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_EQ(r.messages, (std::vector<std::string>{
-                              "Starting Sweeper", "Unable to read SweeperConfig.xml.No uninstallation will be performed.",
-                              "Commandline :   ", "Removing Modules", "Removed Modules", "Removing Dependencies",
-                              "No Dependencies are configured to uninstall);", "Removed Dependencies",
-                              "Clean uninstallation completed successfully"}));
+    EXPECT_EQ(r.messages,
+              (std::vector<std::string>{"Starting Sweeper",
+                                        "Unable to read SweeperConfig.xml.No uninstallation will be performed.",
+                                        "Commandline :   ", "Removing Modules", "Removed Modules",
+                                        "Removing Dependencies", "No Dependencies are configured to uninstall);",
+                                        "Removed Dependencies", "Clean uninstallation completed successfully"}));
 }
 
 TEST_F(SweeperProgram, SilentSwitchIsMatchedByWholeTokenInAnyCase)
