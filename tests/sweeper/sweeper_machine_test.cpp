@@ -637,13 +637,14 @@ TEST_F(SweeperRun, ReleasedBuildUninstallsEveryEntryAndSwitchesOffCommonRemoval)
     EXPECT_TRUE(FileExists(folders_ / L"keep.txt")) << "a clean run removes no folder";
 }
 
-TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCount)
+TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCountAndGoesOnWithoutTheSwitch)
 {
     for (const wchar_t* package : {L"EndpointAntivirus", L"AgsConnector", L"GuardPlatform"})
         ASSERT_EQ(InstallPackage(package), 0u) << Narrow(package);
     SetBuild(L"10.2.1100", L"7");
     const DWORD one = 1;
     SetReferenceCount(&one);
+    ASSERT_TRUE(WriteFileBytes(app_ / L"Guardswitch.exitcode", "5"));  // the switch refuses every call
 
     RunResult r = Run(ShippedConfig());
     EXPECT_EQ(r.exitCode, 0u);
@@ -651,7 +652,10 @@ TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCount)
         r.messages,
         {"Removing Endpoint Antivirus", "EGP Build Number : 10.2.1100.7  ",
          "Retrieved Build Number matched with  Beta build number", "Setting/Resetting Ref Count",
-         "Reference count retrieved 1", "Uninstallation Success", "Removing AGS Connector",
+         "Reference count retrieved 1", "DisableSP started", ">> Could not run command line to disable SP",
+         "Return value : 5", "DisableSP ended", "Cannot disable SP", "Uninstallation Success", "Enabling SP",
+         "EnableSP started", ">> Could not run command line to enable SP", "Return value : 5", "EnableSP ended",
+         "Cannot enable SP", "Removing AGS Connector",
          "Setting/Resetting Ref Count", "Reference count retrieved 2", "Removing Endpoint Guard Platform",
          "Setting/Resetting Ref Count", "Uninstallation Success", "Clean uninstallation completed successfully"}));
     EXPECT_EQ(Count(r.messages, "AGS Module is present on target. Attempting to disable EGP removal by editing MSI"),
