@@ -100,6 +100,7 @@ inline void localFree(HLOCAL h) { LocalFree(h); }
 inline void globalFree(HGLOBAL h) { GlobalFree(h); }
 inline void lsaClose(LSA_HANDLE h) { LsaClose(h); }
 inline void unmapView(void* p) { UnmapViewOfFile(p); }
+inline void freeSid(PSID p) { FreeSid(p); }
 }  // namespace traits
 
 using Handle = UniqueHandle<traits::Kernel>;          // files, processes, threads, events, mutexes, snapshots, mappings
@@ -112,6 +113,7 @@ using LocalMemory = UniqueHandle<traits::NullIsEmpty<HLOCAL, traits::localFree>>
 using GlobalMemory = UniqueHandle<traits::NullIsEmpty<HGLOBAL, traits::globalFree>>;
 using LsaHandle = UniqueHandle<traits::NullIsEmpty<LSA_HANDLE, traits::lsaClose>>;
 using MappedView = UniqueHandle<traits::NullIsEmpty<void*, traits::unmapView>>;
+using Sid = UniqueHandle<traits::NullIsEmpty<PSID, traits::freeSid>>;  // AllocateAndInitializeSid
 
 // Both handles that CreateProcess returns.
 struct ProcessInformation {
