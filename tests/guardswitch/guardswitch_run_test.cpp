@@ -1,0 +1,210 @@
+// Guardswitch run for real under its callers: Sweeper, the Windows Installer
+// running a custom action, and anybody else.
+#include "GuardswitchRun.h"
+
+using namespace testing_support;
+
+namespace {
+
+// --- Sweeper as the parent ---------------------------------------------------
+
+struct Spelling {
+    const wchar_t* parent;
+    const wchar_t* arguments;
+    bool value;
+};
+
+class SweeperParent : public GuardswitchRun, public ::testing::WithParamInterface<Spelling> {};
+
+TEST_P(SweeperParent, IsValidatedAndSwitchesSelfProtection)
+{
+    const Spelling& s = GetParam();
+    EXPECT_EQ(RunFrom(s.parent, s.arguments), 0u);
+    EXPECT_EQ(FrameworkCalls(), PropertySet(s.value)) << Dump(FrameworkCalls());
+    std::vector<std::string> validated = {"GetTrustInterface TrustValidationControl",
+                                          "ValidateProcess " + std::to_string(parentId) + " 1", "Release"};
+    EXPECT_EQ(TrustCalls(), validated) << "the parent itself must be validated";
+    EXPECT_EQ(RefusalLines(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, SweeperParent,
+                         ::testing::Values(Spelling{L"Sweeper.exe", L"/disablesp", false},
+                                           Spelling{L"Sweeper.exe", L"/enablesp", true},
+                                           Spelling{L"SWEEPER.EXE", L"-ENABLESP", true},
+                                           Spelling{L"sweeper.exe", L"/DisableSP", false},
+                                           Spelling{L"Sweeper.exe", L"/disablesp -EnableSP", true},
+                                           Spelling{L"Sweeper.exe", L"enablesp /disablesp", false}));
+
+TEST_F(GuardswitchRun, SweeperRejectedByTheTrustLibraryIsRefused)
+{
+    struct Case {
+        const wchar_t* verdict;
+        const char* what;
+    } cases[] = {
+        {L"87", "validation failed"},
+        {L"0 2:1 2:1", "two modules only"},
+        {L"0 2:1 0:1 2:1", "a module not verified"},
+        {L"0 2:1 2:1 2:0", "a module from another publisher"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedEnv verdict(L"ZL_TRUST_PROCESS", c.verdict);
+        ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+        auto calls = TrustCalls();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "ValidateProcess " + std::to_string(parentId) + " 1"),
+                  calls.end())
+            << Dump(calls);
+        DeleteFileW(trustLog.c_str());
+    }
+}
+
+TEST_F(GuardswitchRun, WithoutASwitchNothingIsAskedOfAnybody)
+{
+    for (auto arguments : {L"", L"enablesp", L"/enable", L"/enablesp:1", L"\\disablesp"}) {
+        SCOPED_TRACE(Narrow(arguments));
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", arguments), kRefused);
+        EXPECT_FALSE(FileExists(trustLog)) << "the caller is not even checked";
+    }
+    EXPECT_EQ(FrameworkCalls(), std::vector<std::string>{});
+    EXPECT_EQ(RefusalLines(), 0u) << "no verification, no line";
+}
+
+TEST_F(GuardswitchRun, OtherParentsAreRefused)
+{
+    // A trusted process that is not named Sweeper, and Sweeper's name with
+    // something added.
+    for (auto parent : {L"Uprooter.exe", L"Sweeper.exe.exe", L"NotSweeper.exe"}) {
+        SCOPED_TRACE(Narrow(parent));
+        ExpectRefused(RunFrom(parent, L"/disablesp"));
+    }
+}
+
+TEST_F(GuardswitchRun, StartedFromACommandPromptIsRefused)
+{
+    // A support engineer in the platform folder, where the libraries are found.
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring line = std::wstring(system) + L"\\cmd.exe /c ..\\app\\" + program + L" /disablesp";
+    ExpectRefused(Start(line, platform));
+}
+
+TEST_F(GuardswitchRun, AMissingTrustLibraryOrOneWithoutItsExportRefusesSweeper)
+{
+    DeleteFileW((trust.folder() + L"\\zlmtrust.dll").c_str());
+    ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+
+    trust.Lay(L"zlmtrust_noexport");
+    ExpectRefused(RunFrom(L"Sweeper.exe", L"/enablesp"));
+    EXPECT_EQ(RefusalLines(), 2u) << "the same line for both switches";
+}
+
+TEST_F(GuardswitchRun, WithoutARegisteredFolderTheTrustLibraryBesideTheProgramIsUsed)
+{
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", KEY_WOW64_32KEY, 0);
+    ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+    TrustInstall::Lay(app);
+    EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0u);
+    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+}
+
+// --- The framework's answers ---------------------------------------------------
+
+TEST_F(GuardswitchRun, FrameworkFailuresBecomeTheExitCode)
+{
+    {
+        ScopedEnv init(L"ZL_BIZ_INIT", L"0");
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 1u);
+        EXPECT_EQ(FrameworkCalls(), (std::vector<std::string>{"BizFrameworkInit", "BizFrameworkCleanUp"}));
+        DeleteFileW(frameworkLog.c_str());
+    }
+    {
+        ScopedEnv open(L"ZL_BIZ_OPEN", L"0x80070005");
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0x80070005u);
+        EXPECT_EQ(FrameworkCalls(), (std::vector<std::string>{"BizFrameworkInit", "BizGetObjectHandle SP 0 0",
+                                                              "BizFrameworkCleanUp"}));
+        DeleteFileW(frameworkLog.c_str());
+    }
+    {
+        ScopedEnv set(L"ZL_BIZ_SET", L"1603");
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/enablesp"), 1603u);
+        EXPECT_EQ(FrameworkCalls(), PropertySet(true)) << "released, freed and cleaned up all the same";
+    }
+}
+
+// --- How the libraries are found ------------------------------------------------
+
+// Wine finding: the DLL folder Sweeper sets reaches its children on Windows,
+// not under Wine. Without the platform folder on PATH the program cannot start.
+TEST_F(GuardswitchRun, UnderWineTheParentsDllFolderDoesNotReachTheProgram)
+{
+    platformOnPath.Drop();
+    EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), static_cast<DWORD>(STATUS_DLL_NOT_FOUND));
+    EXPECT_EQ(FrameworkCalls(), std::vector<std::string>{});
+}
+
+// --- The Windows Installer as the parent ----------------------------------------
+
+class InstallerParent : public GuardswitchRun {
+protected:
+    // Lays the custom-action library of an architecture as the installer's
+    // temporary copy, named name.
+    std::wstring Module(const std::wstring& name, const std::wstring& arch = ZL_ARCH_W)
+    {
+        std::wstring path = root / name;
+        Copy(BuildPathOf(arch, L"testbed\\parent\\customaction.dll"), path);
+        return path;
+    }
+
+    DWORD RunLoading(const std::wstring& parent, const std::wstring& module, const std::wstring& arguments)
+    {
+        return RunFrom(parent, arguments, L"/load \"" + module + L"\"");
+    }
+};
+
+TEST_F(InstallerParent, AValidatedCustomActionCopyIsAccepted)
+{
+    for (auto name : {L"MSI4F2A.TMP", L"msi9c.tmp"}) {
+        SCOPED_TRACE(Narrow(name));
+        std::wstring module = Module(name);
+        EXPECT_EQ(RunLoading(L"msiexec.exe", module, L"/disablesp"), 0u);
+        EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+        auto calls = TrustCalls();
+        ASSERT_GE(calls.size(), 2u) << Dump(calls);
+        EXPECT_EQ(calls[1], "ValidateFile " + Narrow(module) + " 1") << "the module's path as loaded";
+        DeleteFileW(frameworkLog.c_str());
+        DeleteFileW(trustLog.c_str());
+    }
+}
+
+TEST_F(InstallerParent, WithoutAValidatedCustomActionCopyItIsRefused)
+{
+    // No custom action at all.
+    ExpectRefused(RunFrom(L"MsiExec.exe", L"/disablesp"));
+    EXPECT_FALSE(FileExists(trustLog)) << "nothing to validate, and Sweeper's route fails on the name";
+
+    // Modules that are not custom-action copies are never asked about.
+    for (auto name : {L"MSI4F2A.DLL", L"CA4F2A.TMP", L"XMSI4F2A.TMP"}) {
+        SCOPED_TRACE(Narrow(name));
+        ExpectRefused(RunLoading(L"msiexec.exe", Module(name), L"/disablesp"));
+        EXPECT_FALSE(FileExists(trustLog));
+    }
+
+    // A copy the trust library doubts or cannot check.
+    for (auto verdict : {L"0 2:0", L"0 0:1", L"1234"}) {
+        SCOPED_TRACE(Narrow(verdict));
+        ScopedEnv file(L"ZL_TRUST_FILE", verdict);
+        ExpectRefused(RunLoading(L"msiexec.exe", Module(L"MSI77.TMP"), L"/disablesp"));
+        auto calls = TrustCalls();
+        ASSERT_GE(calls.size(), 2u) << Dump(calls);
+        EXPECT_EQ(calls[1].rfind("ValidateFile ", 0), 0u) << calls[1];
+        DeleteFileW(trustLog.c_str());
+    }
+}
+
+TEST_F(InstallerParent, AValidatedCopyInAProcessNotNamedMsiexecIsRefused)
+{
+    ExpectRefused(RunLoading(L"setup.exe", Module(L"MSI4F2A.TMP"), L"/disablesp"));
+    EXPECT_FALSE(FileExists(trustLog));
+}
+
+}  // namespace
