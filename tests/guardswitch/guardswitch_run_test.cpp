@@ -176,6 +176,50 @@ TEST_F(InstallerParent, AValidatedCustomActionCopyIsAccepted)
     }
 }
 
+// The real Windows Installer: a package whose custom action starts
+// Guardswitch. The installer runs the action from its temporary copy of the
+// library (msiXXXX.tmp) in an msiexec.exe process of the library's bitness.
+class RealInstaller : public InstallerParent {
+protected:
+    std::wstring result = root / L"result.txt";
+
+    // Installs the package with Guardswitch as its action's command line;
+    // returns what the action recorded as Guardswitch's exit code.
+    std::string Install(const std::wstring& arguments)
+    {
+        std::wstring package = root / L"customaction.msi";
+        Copy(BuildPath(L"testbed\\parent\\customaction.msi"), package);
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        std::wstring line = std::wstring(system) + L"\\msiexec.exe /i \"" + package + L"\" /qn GUARDSWITCH=\"" + app +
+                            L"\\" + program + L" " + arguments + L"\" GUARDSWITCH_RESULT=\"" + result + L"\"";
+        EXPECT_EQ(Start(line, root.path()), static_cast<DWORD>(ERROR_INSTALL_USEREXIT)) << "the action ends the install";
+        return ReadFileBytes(result);
+    }
+};
+
+// The real Windows Installer runs the action from its temporary copy of the
+// library (msiXXXX.tmp) in an msiexec.exe process of the library's bitness.
+TEST_F(RealInstaller, RunningAValidatedCustomActionIsAccepted)
+{
+    EXPECT_EQ(Install(L"/disablesp"), "0") << "Guardswitch's exit code";
+    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+    auto calls = TrustCalls();
+    ASSERT_GE(calls.size(), 2u) << Dump(calls);
+    std::string validated = calls[1];
+    std::string name = validated.substr(validated.find_last_of('\\') + 1);
+    EXPECT_EQ(validated.rfind("ValidateFile ", 0), 0u) << validated;
+    EXPECT_EQ(_strnicmp(name.c_str(), "msi", 3), 0) << validated;
+    EXPECT_NE(name.find(".tmp 1"), std::string::npos) << validated;
+}
+
+TEST_F(RealInstaller, RunningACustomActionTheTrustLibraryDoubtsIsRefused)
+{
+    ScopedEnv verdict(L"ZL_TRUST_FILE", L"0 2:0");
+    EXPECT_EQ(Install(L"/enablesp"), std::to_string(kRefused));
+    EXPECT_EQ(FrameworkCalls(), std::vector<std::string>{});
+}
+
 TEST_F(InstallerParent, WithoutAValidatedCustomActionCopyItIsRefused)
 {
     // No custom action at all.
@@ -205,6 +249,47 @@ TEST_F(InstallerParent, AValidatedCopyInAProcessNotNamedMsiexecIsRefused)
 {
     ExpectRefused(RunLoading(L"setup.exe", Module(L"MSI4F2A.TMP"), L"/disablesp"));
     EXPECT_FALSE(FileExists(trustLog));
+}
+
+}  // namespace
+
+namespace {
+
+// An installer of one bitness running the other bitness' Guardswitch.
+class CrossBitnessInstaller : public InstallerParent {
+protected:
+    void SetUp() override
+    {
+        InstallerParent::SetUp();
+        BOOL wow64 = FALSE;
+        IsWow64Process(GetCurrentProcess(), &wow64);
+        if (std::wstring(ZL_ARCH_W) != L"x86" || !wow64) GTEST_SKIP() << "needs 64-bit Windows and the 32-bit tree";
+    }
+};
+
+// Wine finding: a 64-bit program lists a 32-bit process's own modules, so the
+// custom-action copy is found and validated. Windows lists only the 64-bit
+// modules of a 32-bit process here (ntdll and the WOW64 layer), and refuses.
+TEST_F(CrossBitnessInstaller, UnderWineA64BitProgramSeesA32BitInstallersCustomAction)
+{
+    Stage(L"x64");
+    AddParent(L"msiexec.exe", L"x86");
+    std::wstring module = Module(L"MSI4F2A.TMP", L"x86");
+    EXPECT_EQ(RunLoading(L"msiexec.exe", module, L"/disablesp"), 0u);
+    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+    auto calls = TrustCalls();
+    ASSERT_GE(calls.size(), 2u) << Dump(calls);
+    EXPECT_EQ(calls[1], "ValidateFile " + Narrow(module) + " 1");
+}
+
+// A 32-bit program cannot list a 64-bit process's modules (Wine: 998,
+// Windows: 299), so the installer route fails before any validation.
+TEST_F(CrossBitnessInstaller, A32BitProgramUnderA64BitInstallerIsRefused)
+{
+    Stage(L"x86");
+    AddParent(L"msiexec.exe", L"x64");
+    ExpectRefused(RunLoading(L"msiexec.exe", Module(L"MSI4F2A.TMP", L"x64"), L"/disablesp"));
+    EXPECT_FALSE(FileExists(trustLog)) << Dump(TrustCalls());
 }
 
 }  // namespace
