@@ -35,6 +35,13 @@ INSTANTIATE_TEST_SUITE_P(Spellings, SweeperParent,
                                            Spelling{L"Sweeper.exe", L"/disablesp -EnableSP", true},
                                            Spelling{L"Sweeper.exe", L"enablesp /disablesp", false}));
 
+TEST_F(GuardswitchRun, SweeperTrustNeedsBothBitsOnEveryModuleNotTheExactFlags)
+{
+    ScopedEnv verdict(L"ZL_TRUST_PROCESS", L"0 3:3 2:1 6:5 2:1");
+    EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0u);
+    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+}
+
 TEST_F(GuardswitchRun, SweeperRejectedByTheTrustLibraryIsRefused)
 {
     struct Case {
@@ -45,6 +52,7 @@ TEST_F(GuardswitchRun, SweeperRejectedByTheTrustLibraryIsRefused)
         {L"0 2:1 2:1", "two modules only"},
         {L"0 2:1 0:1 2:1", "a module not verified"},
         {L"0 2:1 2:1 2:0", "a module from another publisher"},
+        {L"0", "no modules"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,6 +171,7 @@ protected:
 
 TEST_F(InstallerParent, AValidatedCustomActionCopyIsAccepted)
 {
+    ScopedEnv verdict(L"ZL_TRUST_FILE", L"0 7:3");  // both bits among others
     for (auto name : {L"MSI4F2A.TMP", L"msi9c.tmp"}) {
         SCOPED_TRACE(Narrow(name));
         std::wstring module = Module(name);

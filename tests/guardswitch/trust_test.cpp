@@ -87,44 +87,6 @@ TEST_F(TrustLibrary, TheInstallFolderAndNameAreCutTo99Characters)
         << "88 characters";
 }
 
-TEST_F(TrustLibrary, ProcessVerdictsNeedMoreThanTwoModulesAllVerifiedAndFromTheMaker)
-{
-    Register(built);
-    struct Case {
-        const wchar_t* verdict;
-        DWORD expected;
-    } cases[] = {
-        {L"0 2:1 2:1 2:1", 0},
-        {L"0 3:3 2:1 6:5 2:1", 0},
-        {L"0 2:1 2:1", 5},
-        {L"0", 5},
-        {L"0 2:1 0:1 2:1", 5},
-        {L"0 2:1 2:0 2:1", 5},
-        {L"87", 87},
-    };
-    TrustValidation trust;
-    for (auto& c : cases) {
-        ScopedEnv verdict(L"ZL_TRUST_PROCESS", c.verdict);
-        EXPECT_EQ(trust.ValidateProcess(GetCurrentProcessId()), c.expected)
-            << "verdict " << testing::PrintToString(std::wstring(c.verdict));
-    }
-}
-
-TEST_F(TrustLibrary, FileVerdictsNeedBothBits)
-{
-    Register(built);
-    struct Case {
-        const wchar_t* verdict;
-        DWORD expected;
-    } cases[] = {{L"0 2:1", 0}, {L"0 7:3", 0}, {L"0 0:1", 5}, {L"0 2:0", 5}, {L"1234", 1234}};
-    TrustValidation trust;
-    for (auto& c : cases) {
-        ScopedEnv verdict(L"ZL_TRUST_FILE", c.verdict);
-        EXPECT_EQ(trust.ValidateFile(L"C:\\MSI1.TMP"), c.expected)
-            << "verdict " << testing::PrintToString(std::wstring(c.verdict));
-    }
-}
-
 // A process named Sweeper.exe with the identifier 0 or 4 cannot be made on a
 // real system (0 is the idle process, 4 the System process), so the check is
 // driven with the parent's identity as the snapshot would give it.
