@@ -7,7 +7,32 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace testing_support {
+
+// HKLM "Software\Zelmar\ZuzadaZozi" in the 32-bit view, fresh, removed at
+// scope end together with "Software\Zelmar" when nothing else is left there.
+class TrustKey {
+public:
+    TrustKey() { key_.emplace(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", win::RegView::Bit32); }
+    ~TrustKey()
+    {
+        key_.reset();
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar", KEY_WOW64_32KEY, 0);
+    }
+    TrustKey(const TrustKey&) = delete;
+    TrustKey& operator=(const TrustKey&) = delete;
+
+    // Registers folder as the install folder (as given, no backslash added).
+    void Register(const std::wstring& folder)
+    {
+        ASSERT_EQ(win::WriteString(key_->get(), L"szInstallDir64", folder), ERROR_SUCCESS);
+    }
+
+private:
+    std::optional<ScratchKey> key_;
+};
 
 class TrustInstall {
 public:
@@ -15,18 +40,12 @@ public:
     {
         CreateDirectoryW(folder_.c_str(), nullptr);
     }
-    ~TrustInstall() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar", KEY_WOW64_32KEY, 0); }
     TrustInstall(const TrustInstall&) = delete;
     TrustInstall& operator=(const TrustInstall&) = delete;
 
     const std::wstring& folder() const { return folder_; }
 
-    // Registers folder as the install folder (as given, no backslash added).
-    void Register(const std::wstring& folder)
-    {
-        ASSERT_EQ(win::WriteString(key_.get(), L"szInstallDir64", folder), ERROR_SUCCESS);
-    }
-    void Register() { Register(folder_); }
+    void Register() { key_.Register(folder_); }
 
     // Lays a build of the stand-in ("zlmtrust" or "zlmtrust_noexport") into
     // folder as "zlmtrust.dll".
@@ -40,7 +59,7 @@ public:
 
 private:
     std::wstring folder_;
-    ScratchKey key_{HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", win::RegView::Bit32};
+    TrustKey key_;
 };
 
 }  // namespace testing_support

@@ -2,6 +2,8 @@
 // running a custom action, and anybody else.
 #include "GuardswitchRun.h"
 
+#include <msiquery.h>
+
 using namespace testing_support;
 
 namespace {
@@ -203,7 +205,21 @@ protected:
         std::wstring line = std::wstring(system) + L"\\msiexec.exe /i \"" + package + L"\" /qn GUARDSWITCH=\"" + app +
                             L"\\" + program + L" " + arguments + L"\" GUARDSWITCH_RESULT=\"" + result + L"\"";
         EXPECT_EQ(Start(line, root.path()), static_cast<DWORD>(ERROR_INSTALL_USEREXIT)) << "the action ends the install";
+        EXPECT_EQ(MsiQueryProductStateW(ProductCode(package).c_str()), INSTALLSTATE_UNKNOWN) << "nothing installed";
         return ReadFileBytes(result);
+    }
+
+    static std::wstring ProductCode(const std::wstring& package)
+    {
+        win::MsiHandle database, view, record;
+        wchar_t code[39] = {};
+        DWORD size = 39;
+        if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS &&
+            MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'",
+                                 view.put()) == ERROR_SUCCESS &&
+            MsiViewExecute(view.get(), 0) == ERROR_SUCCESS && MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS)
+            MsiRecordGetStringW(record.get(), 1, code, &size);
+        return code;
     }
 };
 

@@ -13,17 +13,12 @@ namespace {
 class TrustLibrary : public ::testing::Test {
 protected:
     ScratchDir root{L"guardswitch-trust"};
-    ScratchKey key{HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", win::RegView::Bit32};
+    TrustKey key;
     std::wstring log = root / L"trust.txt";
     ScopedEnv logVariable{L"ZL_TRUST_LOG", log};
     std::wstring built = BuildPath(L"testbed\\suite");
 
-    void TearDown() override { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar", KEY_WOW64_32KEY, 0); }
-
-    void Register(const std::wstring& folder)
-    {
-        ASSERT_EQ(win::WriteString(key.get(), L"szInstallDir64", folder), ERROR_SUCCESS);
-    }
+    void Register(const std::wstring& folder) { key.Register(folder); }
 
     std::vector<std::string> Calls() { return SplitLines(ReadFileBytes(log)); }
 };
