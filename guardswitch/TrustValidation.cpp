@@ -1,7 +1,6 @@
 #include "TrustValidation.h"
 
 #include "Handle.h"
-#include "Registry.h"
 
 #include <algorithm>
 #include <string>
@@ -27,9 +26,11 @@ bool IsWindows2000()
 std::wstring LibraryPath()
 {
     const std::wstring name = L"zlmtrust.dll";
+    // Opened directly: the shared registry helpers bring in functions that
+    // Windows XP lacks.
     win::Key key;
-    win::RegView view = IsWindows2000() ? win::RegView::Native : win::RegView::Bit32;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", KEY_READ, view, key) != ERROR_SUCCESS)
+    REGSAM access = IsWindows2000() ? KEY_READ : KEY_READ | KEY_WOW64_32KEY;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", 0, access, key.put()) != ERROR_SUCCESS)
         return name;
     wchar_t folder[kInstallDirUnits] = {};
     DWORD type = 0;
