@@ -117,6 +117,27 @@ TEST_F(GuardswitchRun, WithoutARegisteredFolderTheTrustLibraryBesideTheProgramIs
     EXPECT_EQ(FrameworkCalls(), PropertySet(false));
 }
 
+// Windows 2000 has no registry views: the folder is read from the program's
+// own view. Only the 64-bit build can tell the difference (Wine reports the
+// old version to one program on request; 64-bit Windows 2000 never existed,
+// but the flag the 32-bit build passes there is the same choice).
+TEST_F(GuardswitchRun, OnWindows2000TheFolderIsReadFromTheProgramsOwnView)
+{
+    if (std::wstring(ZL_ARCH_W) != L"x64") GTEST_SKIP() << "a 32-bit program's own view is the 32-bit view";
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", KEY_WOW64_32KEY, 0);
+    {
+        ScratchKey native(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", win::RegView::Bit64);
+        ASSERT_EQ(win::WriteString(native.get(), L"szInstallDir64", trust.folder()), ERROR_SUCCESS);
+        ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));  // the 32-bit view holds nothing
+
+        ScratchKey version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + program);
+        ASSERT_EQ(win::WriteString(version.get(), L"Version", L"win2k"), ERROR_SUCCESS);
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0u);
+        EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+    }
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar", KEY_WOW64_64KEY, 0);
+}
+
 // --- The framework's answers ---------------------------------------------------
 
 TEST_F(GuardswitchRun, FrameworkFailuresBecomeTheExitCode)
