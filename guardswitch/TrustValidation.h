@@ -1,0 +1,43 @@
+#pragma once
+// Validation through the suite's trust library, "zlmtrust.dll". The library is
+// loaded once per process on first use; when that fails, every validation of
+// the run answers the loading status.
+
+#include <windows.h>
+
+#include "zlmtrust.h"
+
+#include <memory>
+
+class TrustValidation {
+public:
+    TrustValidation();
+    // Releases the interface, resets the state and deletes the lock.
+    ~TrustValidation();
+    TrustValidation(const TrustValidation&) = delete;
+    TrustValidation& operator=(const TrustValidation&) = delete;
+
+    // 0 when the file is trusted; 5 when the library doubts it; otherwise the
+    // library's (or the loading) status.
+    DWORD ValidateFile(const wchar_t* path);
+    // 0 when the process and every one of its (more than two) modules are
+    // trusted; 5 for the System process (4), a short list or a doubted module;
+    // otherwise the library's (or the loading) status.
+    DWORD ValidateProcess(DWORD processId);
+
+private:
+    struct Releaser {
+        template <typename T>
+        void operator()(T* p) const { p->Release(); }
+    };
+
+    DWORD Load();
+
+    CRITICAL_SECTION lock_;
+    bool done_ = false;
+    DWORD status_ = 0;
+    std::unique_ptr<ITrustValidationControl, Releaser> control_;
+};
+
+// The process-wide validation state.
+TrustValidation& ProcessTrust();
