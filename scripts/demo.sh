@@ -1,65 +1,49 @@
 #!/usr/bin/env bash
 # The main job: build, lay the newer Zelmar suite into a fresh sealed Wine
-# prefix, run Uprooter.exe against it as a support engineer would, and show
-# the outcome.
+# prefix with the testbed's stager, run Uprooter.exe against it as a support
+# engineer would, and show the outcome. ./scripts/demo.sh win32 uses a 32-bit
+# Windows prefix.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+arch=${1:-win64}
 "$root/scripts/build.sh" >/dev/null
 
-prefix=$root/build/wine/demo
+prefix=$root/build/wine/demo-$arch
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
-"$root/scripts/wine-prefix.sh" start "$prefix" win64 >/dev/null
+"$root/scripts/wine-prefix.sh" start "$prefix" "$arch" >/dev/null
 trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
 
 win() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 section() { printf '\n== %s\n' "$*"; }
 drive_c=$prefix/drive_c
 x86=$root/build/x86/testbed
-
-# Products of the suite as Windows Installer lists them, in both registry views.
-registered() {
-  for view in 64 32; do
-    win reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' "/reg:$view" |
-      grep -o -e '{5A1E0C11[^}]*}' -e '{0C7E5F2A[^}]*}' | sed "s/^/  $view-bit view: /" || true
-  done
-}
-
-# --- Lay the suite into the prefix -------------------------------------------
 support='C:\Support\Uprooter'
+stage() { win 'C:\Support\stage.exe' "$@"; }
+
+# --- Lay the suite into the prefix ----------------------------------------------
 mkdir -p "$drive_c/Support/Uprooter" "$drive_c/Support/packages"
 cp "$root"/dist/* "$drive_c/Support/Uprooter/"
-# Until the real self-protection switch ships, the testbed's recording stand-ins
-# answer Sweeper's calls.
-cp "$x86/sweeper-suite/Guardswitch_x86.exe" "$root/build/x64/testbed/sweeper-suite/Guardswitch_x64.exe" \
-   "$drive_c/Support/Uprooter/"
 cp "$x86"/sweeper-suite/*.msi "$x86/agent/ZelmarAgent.msi" "$drive_c/Support/packages/"
+cp "$x86/stage/stage.exe" "$x86/stub/launcher.exe" "$drive_c/Support/"
 
-section "Laying the newer suite into $prefix"
-for package in EndpointAntivirus AgsConnector GuardPlatform CommonInstaller ZelmarAgent; do
-  echo "  msiexec /i $package.msi -> $(win cmd /c "msiexec /i C:\\Support\\packages\\$package.msi /qn & echo %ERRORLEVEL%")"
-done
-win reg add 'HKLM\Software\Zelmar\Endpoint\Common' /v BuildNumber /d 10.2.1200 /f /reg:64 >/dev/null
-win reg add 'HKLM\Software\Zelmar\Endpoint\Common' /v PackageNumber /d 3 /f /reg:64 >/dev/null
-win reg add 'HKLM\Software\Zelmar\Endpoint' /v szInstallDir32 /d 'C:\Program Files (x86)\Zelmar\Endpoint\' /f /reg:64 >/dev/null
-win reg add 'HKLM\Software\Zelmar\Endpoint' /v szInstallDir64 /d 'C:\Program Files\Zelmar\Endpoint\' /f /reg:64 >/dev/null
-win reg add 'HKLM\SOFTWARE\Zelmar\ManagedServices' /v szInstallDir /d 'C:\Program Files (x86)\Zelmar\ManagedServices' /f /reg:32 >/dev/null
-echo "Registered products of the suite:"
-registered
+section "Laying the newer suite into $prefix ($arch)"
+stage snapshot 'C:\Support\before.txt' "$support"
+stage lay 'C:\Support\packages' 'C:\Support\packages\ZelmarAgent.msi'
+echo "  laid: four packages of the suite, the agent, the platform folder with the suite's libraries,"
+echo "  and another product's data in the suite's shared folders and keys"
 
 # --- Run it --------------------------------------------------------------------
 section "Running: cd /d $support && Uprooter.exe /suppressprompt"
-# The 64-bit command shell, as on 64-bit Windows. Uprooter writes its run log
-# beside the program that started it; a 32-bit program cannot list the
-# modules of its 64-bit parent, so the run log goes to the root of the drive.
-code=$(cd "$drive_c" && /usr/lib/wine/wine64 'C:\windows\system32\cmd.exe' /v:on /c \
-  "cd /d $support && Uprooter.exe /suppressprompt & echo !ERRORLEVEL!" 2>/dev/null </dev/null | tr -d '\r' | tail -n1 || true)
-echo "Uprooter exit code: $code"
+# The framework stand-in writes down every self-protection change it is given.
+export ZL_BIZ_LOG='C:\Support\framework.calls'
+# A new session: its PATH is the machine's, where the suite put its platform folder.
+code=$(cd "$drive_c/Support/Uprooter" && win 'C:\Support\launcher.exe' "$support\\Uprooter.exe" /suppressprompt |
+       sed -n 's/^exit=//p' || true)
+echo "Uprooter exit code: ${code:-none}"
 
-section "Run log (C:\\Uprooter.log)"
-sed 's/\r$//; s/^/  /' "$drive_c/Uprooter.log" 2>/dev/null || echo "  (none)"
-section "Opening banner beside the program ($support\\Uprooter.log)"
-sed 's/\r$//; s/^/  /' "$drive_c/Support/Uprooter/Uprooter.log" 2>/dev/null || echo "  (none)"
+section "Run log (C:\\Support\\Uprooter.log, beside the program that started Uprooter)"
+sed 's/\r$//; s/^/  /' "$drive_c/Support/Uprooter.log" 2>/dev/null || echo "  (none)"
 
 logs=$(ls -d "$drive_c"/users/*/Temp/ZelmarLogs 2>/dev/null || true)
 if [ -n "$logs" ]; then
@@ -68,16 +52,9 @@ if [ -n "$logs" ]; then
   section "Package logs in %TEMP%\\ZelmarLogs"
   ls "$logs" | grep -v '^Zelmar_Endpoint_Sweeper_[0-9]' | sed 's/^/  /'
 fi
-section "Self-protection switch calls (testbed stand-in)"
-tr -d '\r' <"$drive_c/Support/Uprooter/Guardswitch.calls" 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+section "Self-protection as the suite's framework saw it (testbed stand-in)"
+tr -d '\r' <"$drive_c/Support/framework.calls" 2>/dev/null | grep BizSetPropertiesEx | sed 's/^/  /' ||
+  echo "  (no calls)"
 
-section "Products of the suite still registered"
-left=$(registered)
-echo "${left:-  (none)}"
-section "Left for the next restart"
-if pending=$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
-               /v PendingFileRenameOperations 2>/dev/null); then
-  printf '%s\n' "$pending" | tr -d '\r' | grep -v '^$' | sed 's/^/  /'
-else
-  echo "  nothing"
-fi
+section "Audit against the machine before the suite was laid"
+stage audit 'C:\Support\before.txt' "$support" "$support\\Uprooter.log" | sed 's/^/  /' || true

@@ -2,9 +2,10 @@
 // Identifiers of the newer suite that the entry removes after Sweeper.
 // The testbed stages the same values (see docs/configuration.md).
 
-// Product code of the host-common component; its Uninstall key tells whether
-// it is still installed.
-constexpr wchar_t kHostCommonProductCode[] = L"{5D4C3B2A-1F0E-4D9C-8B7A-6F5E4D3C2B1A}";
+// Product code of the host-common component, the suite's "Zelmar Endpoint
+// Common Installer" package (the last dependency in SweeperConfig.xml); its
+// Uninstall key in the 64-bit view tells whether it is still installed.
+constexpr wchar_t kHostCommonProductCode[] = L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000004}";
 
 // Upgrade code of the management agent, whose product code Windows Installer
 // finds after the host-common component is gone.

@@ -1,0 +1,152 @@
+// The typical run of the newer suite, for real: the suite laid with msiexec,
+// Uprooter.exe /suppressprompt started by a Windows program from the folder
+// that holds what ships, Sweeper and the real Guardswitch at work, and an
+// audit of the machine against how it was before the suite was laid.
+#include <gtest/gtest.h>
+
+#include "SuiteStage.h"
+#include "SweeperTestSupport.h"
+
+#include <msi.h>
+
+#include <algorithm>
+#include <iostream>
+#include <optional>
+
+using namespace testing_support;
+using namespace sweeper_tests;
+
+namespace {
+
+const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string all;
+    for (const std::string& line : lines) all += "\n    " + line;
+    return all;
+}
+
+// Undoes the staging at scope end, whatever the run left.
+struct StagingUndo {
+    StagingUndo() = default;
+    ~StagingUndo() { stage::Undo(); }
+    StagingUndo(const StagingUndo&) = delete;
+    StagingUndo& operator=(const StagingUndo&) = delete;
+};
+
+class TypicalRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const std::wstring& folder : {app_, caller_, temp_}) CreateDirectoryW(folder.c_str(), nullptr);
+        // What ships in dist/, from the build trees.
+        const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
+            {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
+            {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
+            {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
+            {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
+            {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
+        for (const auto& [from, name] : shipped)
+            ASSERT_TRUE(CopyFileW(from.c_str(), (app_ + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+        ASSERT_TRUE(CopyFileW((X86Tree() + L"\\testbed\\stub\\launcher.exe").c_str(),
+                              (caller_ + L"\\launcher.exe").c_str(), FALSE));
+
+        before_ = stage::TakeSnapshot(Compared());
+        undo_.emplace();
+        std::vector<std::wstring> problems = stage::Lay(
+            {X86Tree() + L"\\testbed\\sweeper-suite", X86Tree() + L"\\testbed\\agent\\ZelmarAgent.msi"});
+        std::string text;
+        for (const std::wstring& problem : problems) text += "\n    " + Narrow(problem);
+        ASSERT_TRUE(problems.empty()) << "staging failed:" << text;
+        for (const stage::Product& product : stage::SuiteProducts())
+            ASSERT_EQ(MsiQueryProductStateW(product.productCode), INSTALLSTATE_DEFAULT) << Narrow(product.name);
+    }
+
+    // Uprooter.exe /suppressprompt, started by the launcher with the shipped
+    // folder as current folder, in a session whose PATH is the machine's.
+    DWORD Run()
+    {
+        TempFolderOverride temp(temp_);
+        ScopedEnv path(L"PATH", stage::SessionPath());
+        ScopedEnv framework(L"ZL_BIZ_LOG", framework_);
+        return RunAndWait(L"\"" + caller_ + L"\\launcher.exe\" \"" + app_ + L"\\Uprooter.exe\" /suppressprompt", app_,
+                          900000);
+    }
+
+    std::vector<std::wstring> Compared() const { return {app_, caller_}; }
+
+    // The values the framework was given, in order.
+    std::vector<std::string> SelfProtection() const
+    {
+        std::vector<std::string> values;
+        for (const std::string& line : SplitLines(ReadFileBytes(framework_)))
+            if (line.rfind("BizSetPropertiesEx ", 0) == 0) values.push_back(line.substr(line.rfind('=') + 1));
+        return values;
+    }
+
+    ScratchDir root_{L"typical-run"};
+    const std::wstring app_ = root_ / L"Uprooter", caller_ = root_ / L"caller", temp_ = root_ / L"temp";
+    const std::wstring framework_ = root_ / L"framework.calls";
+    stage::Snapshot before_;
+    std::optional<StagingUndo> undo_;
+};
+
+TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
+{
+    const DWORD code = Run();
+    EXPECT_EQ(code, 1u) << "Uprooter's exit code after the newer suite's removal";
+
+    // No product of the suite is known to Windows Installer or has an Uninstall key.
+    for (const stage::Product& product : stage::SuiteProducts()) {
+        EXPECT_NE(MsiQueryProductStateW(product.productCode), INSTALLSTATE_DEFAULT)
+            << Narrow(product.name) << " is still registered";
+        for (win::RegView view : {win::RegView::Bit64, win::RegView::Bit32}) {
+            win::Key key;
+            EXPECT_NE(win::OpenKey(HKEY_LOCAL_MACHINE, kUninstall + product.productCode, KEY_READ, view, key),
+                      ERROR_SUCCESS)
+                << Narrow(product.name) << ": Uninstall key still present in the "
+                << (view == win::RegView::Bit64 ? "64" : "32") << "-bit view";
+        }
+    }
+
+    // Self-protection off before and on after each module, off before each
+    // dependency (nothing is switched on after a dependency).
+    const std::vector<std::string> expected = {"false", "true", "false", "true", "false", "false"};
+    EXPECT_EQ(SelfProtection(), expected) << "framework record:\n" << ReadFileBytes(framework_);
+
+    // Sweeper started the switch of the machine's bitness; the platform folder
+    // holds libraries of that bitness only, so only that build could set the property.
+    const std::vector<std::string> sweeper = LogMessages(temp_);
+    const std::string platform = stage::IsWindows64() ? ">> Platform is 64-bit" : ">> Platform is 32-bit";
+    EXPECT_EQ(std::count(sweeper.begin(), sweeper.end(), platform), 6) << Lines(sweeper);
+    EXPECT_EQ(std::count(sweeper.begin(), sweeper.end(), ">> DisableSP succeeded"), 4) << Lines(sweeper);
+    EXPECT_EQ(std::count(sweeper.begin(), sweeper.end(), ">> EnableSP succeeded"), 2) << Lines(sweeper);
+
+    // The logs where they belong: the run log beside the program that started
+    // Uprooter, Sweeper's log and one package log per entry in %TEMP%\ZelmarLogs.
+    const std::vector<std::string> runLog = SplitLines(ReadFileBytes(caller_ + L"\\Uprooter.log"));
+    EXPECT_TRUE(ContainsInOrder(runLog, {"Starting Uprooter...", "Uninstalling newer product",
+                                         "LaunchCleanupUtility(): Cleanup Utility found", "Running cleanup utility",
+                                         "HostCommon uninstalled successfully", "Uninstalling ZA",
+                                         "Closing logfile object: *"}));
+    EXPECT_TRUE(ContainsInOrder(sweeper, {"Starting Sweeper", "Removing Endpoint Antivirus", "Removing AGS Connector",
+                                          "Removing Endpoint Guard Platform", "Removing Endpoint Common Installer",
+                                          "Removed Dependencies", "Clean uninstallation completed successfully"}));
+    std::vector<std::wstring> packageLogs;
+    for (const std::wstring& name : LogFiles(temp_))
+        if (name.rfind(L"Zelmar_Endpoint_Sweeper__", 0) == 0) packageLogs.push_back(name.substr(25, 4));
+    std::sort(packageLogs.begin(), packageLogs.end());
+    EXPECT_EQ(packageLogs, (std::vector<std::wstring>{L"AGS_", L"EAV_", L"ECI_", L"EGP_"}));
+
+    // Nothing of the suite is left, nothing outside it changed, and another
+    // product's data in the suite's folders and keys survived.
+    const stage::Audit audit =
+        stage::TakeAudit(before_, Compared(), {caller_ + L"\\Uprooter.log", app_ + L"\\Uprooter.log"});
+    EXPECT_TRUE(audit.stillPresent.empty() && audit.outsideChanged.empty() && audit.plantedMissing.empty())
+        << "expected an empty audit apart from the restart; found:\n"
+        << Narrow(stage::Describe(audit));
+    std::cout << Narrow(stage::Describe(audit));
+}
+
+}  // namespace
