@@ -20,13 +20,6 @@ constexpr LONG kMaxFileBytes = 500000;
 const wchar_t kProductInfoKey[] = L"SOFTWARE\\Zelmar\\Endpoint\\ProductInfo";
 const wchar_t kBladeKeyBase[] = L"SOFTWARE\\Zelmar\\Endpoint\\";
 
-template <typename T>
-bool LessByValue(const T& self, const Key& other)
-{
-    if (self.kind() != other.kind()) return self.kind() < other.kind();
-    return self.value() < static_cast<const T&>(other).value();
-}
-
 std::wstring Trim(const std::wstring& text)
 {
     size_t first = text.find_first_not_of(L" \t");
@@ -203,9 +196,6 @@ void GetOwnString(uint32_t language, std::wstring& out, const std::wstring& key)
 }
 
 }  // namespace
-
-bool AutoKey::Less(const Key& other) const { return LessByValue(*this, other); }
-bool HandleAsKey::Less(const Key& other) const { return LessByValue(*this, other); }
 
 bool BladeAsKey::Less(const Key& other) const
 {

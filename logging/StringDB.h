@@ -22,25 +22,23 @@ private:
     Kind kind_;
 };
 
-class AutoKey : public Key {
+// A key that holds one 32-bit value: a language (AutoKey) or a handle (HandleAsKey).
+template <Key::Kind K>
+class ValueKey : public Key {
 public:
-    explicit AutoKey(uint32_t language) : Key(Automatic), language_(language) {}
-    bool Less(const Key& other) const override;
-    uint32_t value() const { return language_; }
+    explicit ValueKey(uint32_t value) : Key(K), value_(value) {}
+    bool Less(const Key& other) const override
+    {
+        if (kind() != other.kind()) return kind() < other.kind();
+        return value_ < static_cast<const ValueKey&>(other).value_;
+    }
 
 private:
-    uint32_t language_;
+    uint32_t value_;
 };
 
-class HandleAsKey : public Key {
-public:
-    explicit HandleAsKey(uint32_t handle) : Key(Handle), handle_(handle) {}
-    bool Less(const Key& other) const override;
-    uint32_t value() const { return handle_; }
-
-private:
-    uint32_t handle_;
-};
+using AutoKey = ValueKey<Key::Automatic>;
+using HandleAsKey = ValueKey<Key::Handle>;
 
 class BladeAsKey : public Key {
 public:

@@ -82,19 +82,16 @@ struct Kernel {
     static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void close(pointer h) noexcept { CloseHandle(h); }
 };
-struct Find {
+// Handles that fail as INVALID_HANDLE_VALUE and have their own close function.
+template <auto Close>
+struct InvalidIsEmpty {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { FindClose(h); }
+    static void close(pointer h) noexcept { Close(h); }
 };
-// FindFirstChangeNotification handles fail with INVALID_HANDLE_VALUE and have their own close.
-struct ChangeNotification {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { FindCloseChangeNotification(h); }
-};
+inline void findClose(HANDLE h) { FindClose(h); }
+inline void findCloseChangeNotification(HANDLE h) { FindCloseChangeNotification(h); }
 // LZOpenFile handles are small non-negative numbers; failures are negative.
 struct LzFile {
     using pointer = INT;
@@ -118,10 +115,10 @@ inline void unmapView(void* p) { UnmapViewOfFile(p); }
 }  // namespace traits
 
 using Handle = UniqueHandle<traits::Kernel>;          // files, processes, threads, events, mutexes, snapshots, mappings
-using FindHandle = UniqueHandle<traits::Find>;        // FindFirstFile / FindFirstChangeNotification use Handle
+using FindHandle = UniqueHandle<traits::InvalidIsEmpty<traits::findClose>>;
 using Key = UniqueHandle<traits::NullIsEmpty<HKEY, traits::closeKey>>;
 using ServiceHandle = UniqueHandle<traits::NullIsEmpty<SC_HANDLE, traits::closeService>>;
-using ChangeNotification = UniqueHandle<traits::ChangeNotification>;
+using ChangeNotification = UniqueHandle<traits::InvalidIsEmpty<traits::findCloseChangeNotification>>;
 using LzFile = UniqueHandle<traits::LzFile>;
 using MsiHandle = UniqueHandle<traits::Msi>;
 using Module = UniqueHandle<traits::NullIsEmpty<HMODULE, traits::freeModule>>;

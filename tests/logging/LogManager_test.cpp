@@ -150,6 +150,12 @@ TEST(LogManager, ThreadsLoggingDuringEditsNeitherDeadlockNorTearLines)
     EXPECT_TRUE(a.lastErrorKept);
     EXPECT_TRUE(b.lastErrorKept);
 
+    // A reload may have caught the file half written; the next edit mends that.
+    win::ChangeNotification seen(FindFirstChangeNotificationW((bench.folder() + L"\\cfg").c_str(), FALSE,
+                                                              FILE_NOTIFY_CHANGE_LAST_WRITE));
+    Sleep(20);
+    bench.WriteConfig(config);
+    WaitForSingleObject(seen.get(), 5000);
     bench.Event(Info)(L"AGSCommon", L"after the edits");
     std::vector<std::string> lines = SplitLines(bench.ReadLog(L"t.log").substr(3));
     ASSERT_FALSE(lines.empty());
