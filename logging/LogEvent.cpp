@@ -184,6 +184,7 @@ void LogEvent::Dispatch(const wchar_t* blade_, const wchar_t* format_, va_list* 
             // A fault inside logging never reaches the caller.
         }
     }
+    arguments = nullptr;  // they belong to the caller's frame
     messageBuffer_.reset();
     englishBuffer_.reset();
     wideMessage = kEmpty;

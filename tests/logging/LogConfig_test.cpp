@@ -1,3 +1,4 @@
+#include "DbWinListener.h"
 #include "LogConfig.h"
 #include "LogEvent.h"
 #include "LogFilter.h"
@@ -125,6 +126,23 @@ TEST(LogFilter, FilterLanguage)
         event.blade = c.blade;
         EXPECT_EQ(evaluator.Evaluate(CompiledFilter(c.filter), event, LogPropertiesOnMapImpl(globals)), c.taken)
             << "filter \"" << Narrow(c.filter) << "\" severity " << c.severity << " module " << c.module;
+    }
+}
+
+TEST(DebugTrace, PrefixesTheThreadAndCutsTheTextAt2047Characters)
+{
+    DbWinListener listener;
+    ASSERT_TRUE(listener.ok());
+    const std::wstring text = L"trace " + std::wstring(3000, L'y');
+    SetLastError(4321);
+    DebugTrace(L"%s", text.c_str());
+    EXPECT_EQ(GetLastError(), 4321u);
+    const std::string prefix = "MyLogger " + std::to_string(GetCurrentThreadId()) + ": ";
+    ASSERT_TRUE(logtest::Heard(listener, prefix + "trace yyy"));
+    for (const std::string& m : listener.Messages(GetCurrentProcessId())) {
+        if (m.compare(0, prefix.size(), prefix) == 0) {
+            EXPECT_EQ(m, prefix + Narrow(text.substr(0, 2047)));
+        }
     }
 }
 

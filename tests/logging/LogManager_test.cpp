@@ -59,7 +59,7 @@ TEST(LogManager, EachSectionGetsExactlyItsLinesInItsEncoding)
     EXPECT_EQ(ReadFileBytes(bench.folder() + L"\\sub\\limited.log"), "0123456789012345678901234567890123456789\r\n");
     EXPECT_FALSE(FileExists(bench.logDir() + L"\\off.log"));
     EXPECT_FALSE(FileExists(bench.logDir() + L"\\nokey.log"));
-    EXPECT_TRUE(listener.WaitFor("ODS Error second x\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "ODS Error second x\n"));
     std::vector<std::string> ods = listener.Messages(GetCurrentProcessId());
     EXPECT_EQ(std::count(ods.begin(), ods.end(), "ODS Error second x\n"), 1);
 }
@@ -109,10 +109,10 @@ TEST(LogManager, BadArgumentsGiveReplacementLinesAndKeepTheLastError)
                   "again %s\r\n"
                   "[LOGGER]Failed to log message. Input buffer too large. Max allowed size allowed is 4095\r\n"
                   "[LOGGER]Failed to format message due to invalid/missing arguments!!! [bad %y format]\r\n");
-    EXPECT_TRUE(listener.WaitFor("SEH exception triggered for [value %s and %d]\n"));
-    EXPECT_TRUE(listener.WaitFor("LogLib: AV Exception during logging!!!\n"));
-    EXPECT_TRUE(listener.WaitFor("LogLib: CRT Exception during logging...\n"));
-    EXPECT_TRUE(listener.WaitFor("cannot.log file [3]!!!"));
+    EXPECT_TRUE(logtest::Heard(listener, "SEH exception triggered for [value %s and %d]\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "LogLib: AV Exception during logging!!!\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "LogLib: CRT Exception during logging...\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "cannot.log file [3]!!!"));
 }
 
 // Two threads log while the configuration is rewritten under them.
@@ -283,7 +283,7 @@ TEST(LogFileSink, LimitsAndPathsFollowTheSectionKeys)
     EXPECT_EQ(bench.ReadLog(L"nolimit.log"), "line 0 of twenty\r\nline 1 of twenty\r\nline 2 of twenty\r\n");
     EXPECT_EQ(bench.ReadLog(L"zero.log"), bench.ReadLog(L"nolimit.log"));
     EXPECT_EQ(bench.ReadLog(L"ninety.log"), "line 2 of twenty\r\n");
-    EXPECT_TRUE(listener.WaitFor("Truncate size exceeded 80 so limiting to 20"));
+    EXPECT_TRUE(logtest::Heard(listener, "Truncate size exceeded 80 so limiting to 20"));
 }
 
 // "extremeLogging" keeps the handle only for the program named by "affinity".

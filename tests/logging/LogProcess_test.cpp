@@ -60,8 +60,8 @@ TEST(LoggingProgram, ConfigurationFolderDeflogdirAndDiagnostics)
         EXPECT_EQ(RunChild(L"hello", work.path()), 0u);
         SetEnvironmentVariableW(L"DEFLOGDIR", nullptr);
         EXPECT_EQ(ReadFileBytes(deflogdir + L"\\child.log"), "\xEF\xBB\xBFInfo AGSCommon _T(\"AGSCommon\") hello\r\n");
-        EXPECT_TRUE(listener.WaitFor("child ODS hello\n"));
-        EXPECT_TRUE(listener.WaitFor(": DefaultLogManager created!!!\n"));
+        EXPECT_TRUE(logtest::Heard(listener, "child ODS hello\n"));
+        EXPECT_TRUE(logtest::Heard(listener, ": DefaultLogManager created!!!\n"));
         EXPECT_EQ(CountContaining(listener.Messages(), "MyLogger "), CountContaining(listener.Messages(), "MyLogger"));
     }
 
@@ -81,7 +81,7 @@ TEST(LoggingProgram, ConfigurationFolderDeflogdirAndDiagnostics)
         SetEnvironmentVariableW(L"DEFLOGDIR", deflogdir.c_str());
         EXPECT_EQ(RunChild(L"quiet", work.path()), 0u);
         SetEnvironmentVariableW(L"DEFLOGDIR", nullptr);
-        EXPECT_TRUE(listener.WaitFor("child ODS quiet\n"));
+        EXPECT_TRUE(logtest::Heard(listener, "child ODS quiet\n"));
         EXPECT_EQ(CountContaining(listener.Messages(), "MyLogger"), 0);
     }
     DWORD on = 1;

@@ -53,6 +53,14 @@ std::wstring CommonAppData()
     return path;
 }
 
+::testing::AssertionResult Heard(DbWinListener& listener, const std::string& text)
+{
+    if (listener.WaitFor(text)) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "expected debugger output containing \"" << text << "\", received:";
+    for (const std::string& m : listener.Messages()) failure << "\n  \"" << m << "\"";
+    return failure;
+}
+
 void SetDiagnosticsValue(const DWORD* value)
 {
     win::Key key;

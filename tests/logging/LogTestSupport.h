@@ -4,8 +4,11 @@
 // the library touches (its folders under the common application data folder
 // and its registry keys), put back as it was when the program ends.
 
+#include "DbWinListener.h"
 #include "LogManager.h"
 #include "Scratch.h"
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -41,6 +44,10 @@ private:
     testing_support::ScratchDir scratch_;
     std::unique_ptr<LogUtils::DefaultLogManager> manager_;
 };
+
+// Success once the listener has received a message containing text (within
+// 5 s); the failure lists what it received instead.
+::testing::AssertionResult Heard(testing_support::DbWinListener& listener, const std::string& text);
 
 // Sets or deletes HKLM "SOFTWARE\Zelmar\Endpoint\Common\Log" "dwIsDebugOutputEnabled" (64-bit view).
 void SetDiagnosticsValue(const DWORD* value);

@@ -91,15 +91,15 @@ TEST(StringDB, BladeStringsFromTheRegistryAndAMissingFileTracedOnce)
     ASSERT_TRUE(listener.ok());
     GetString(0x0411, out, L"NoBlade:Greeting");
     EXPECT_EQ(out, L"");
-    EXPECT_TRUE(listener.WaitFor("Failed to get root directories\n"));
-    EXPECT_TRUE(listener.WaitFor("Mapped Key: NoBlade\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "Failed to get root directories\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "Mapped Key: NoBlade\n"));
 
     // A language folder without strings.bin: traced once, then only the missing key.
     CreateDirectoryW((install / L"lang\\040c").c_str(), nullptr);
     GetString(0x040c, out, L"TestBlade:Greeting");
     GetString(0x040c, out, L"TestBlade:Greeting");
     EXPECT_EQ(out, L"");
-    EXPECT_TRUE(listener.WaitFor("Failed to locate Greeting in"));
+    EXPECT_TRUE(logtest::Heard(listener, "Failed to locate Greeting in"));
     Sleep(200);
     int missing = 0;
     int located = 0;
@@ -110,7 +110,7 @@ TEST(StringDB, BladeStringsFromTheRegistryAndAMissingFileTracedOnce)
     EXPECT_EQ(missing, 1);
     EXPECT_EQ(located, 2);
     GetString(0x0409, out, L":Greeting");
-    EXPECT_TRUE(listener.WaitFor("Empty/NULL stringId/bladeName\n"));
+    EXPECT_TRUE(logtest::Heard(listener, "Empty/NULL stringId/bladeName\n"));
 }
 
 // A localised event takes its format from the string database, in the
