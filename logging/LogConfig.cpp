@@ -166,7 +166,12 @@ IniLogConfiguration::IniLogConfiguration(std::wstring path, const ILogConfigVali
 {
     Read();
     for (auto it = sections_.begin(); it != sections_.end();) {
-        if (!validator.Validate(it->second) || !filter.Accept(it->second)) {
+        bool valid = validator.Validate(it->second);
+        bool enabled = filter.Accept(it->second);
+        if (enabled && !valid)
+            DebugTrace(L"Section [%s] of %s lacks one of type, filter, format, encoding: ignored\n",
+                       names_[it->first].c_str(), path_.c_str());
+        if (!valid || !enabled) {
             it = sections_.erase(it);
         } else {
             it->second.Compile();
@@ -188,13 +193,21 @@ void IniLogConfiguration::Read()
             break;
         }
     }
-    if (!fitted) return;
+    if (!fitted) {
+        DebugTrace(L"The section names of %s are too long: no section is used\n", path_.c_str());
+        return;
+    }
 
     std::vector<wchar_t> block(1024);
     int number = 0;
     for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1, ++number) {
         DWORD got = GetPrivateProfileSectionW(name, block.data(), 1024, path_.c_str());
-        if (got == 0 || got == 1022) return;  // empty, missing or cut: this and later sections are ignored
+        if (got == 0 || got == 1022) {
+            DebugTrace(L"Section [%s] of %s is empty or too long: it and the sections after it are ignored\n", name,
+                       path_.c_str());
+            return;
+        }
+        names_[number] = name;
         for (const wchar_t* line = block.data(); *line; line += wcslen(line) + 1) {
             const wchar_t* equals = wcschr(line, L'=');
             if (!equals) continue;  // a line without "=" carries no key

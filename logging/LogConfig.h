@@ -168,7 +168,8 @@ protected:
 };
 
 // logcfg.ini read through the platform's profile functions. Never fails: an
-// unreadable file gives an empty configuration.
+// unreadable file gives an empty configuration. An enabled section that lacks
+// a required key, and a section that ends reading, are traced.
 class IniLogConfiguration : public PropertyLogConfiguration {
 public:
     IniLogConfiguration(std::wstring path, const ILogConfigValidator& validator, const ILogConfigFilter& filter);
@@ -178,6 +179,7 @@ private:
     void Read();
 
     std::wstring path_;
+    std::map<int, std::wstring> names_;  // section names by number, for the trace
 };
 
 }  // namespace LogUtils

@@ -81,12 +81,34 @@ TEST(LogConfiguration, AnEmptySectionEndsReadingAndAMissingFileIsEmpty)
     EXPECT_EQ(missing.size(), 0u);
 }
 
-TEST(LogConfiguration, AnOverlongSectionEndsReading)
+TEST(LogConfiguration, AnOverlongSectionEndsReadingWithATrace)
 {
-    std::string ini = std::string("[a]\r\n") + kFull + "[long]\r\n" + kFull + "padding=" + std::string(1100, 'x') +
-                      "\r\n[b]\r\n" + kFull;
+    DbWinListener listener;
+    ASSERT_TRUE(listener.ok());
+    std::string ini = std::string("[a]\r\n") + kFull + "[nokey]\r\nenabled=1\r\ntype=File\r\n[long]\r\n" + kFull +
+                      "padding=" + std::string(1100, 'x') + "\r\n[b]\r\n" + kFull;
     Loaded l(ini);
     EXPECT_EQ(l.Numbers(), std::vector<int>{0});
+    EXPECT_TRUE(logtest::Heard(listener, "Section [nokey] of "));
+    EXPECT_TRUE(logtest::Heard(listener, "Section [long] of "));
+}
+
+// The names are read with 2048, 4096 and 6144 characters; more means no configuration.
+TEST(LogConfiguration, SectionNamesUpTo6144CharactersAreRead)
+{
+    auto sections = [](int count) {
+        std::string ini;
+        for (int i = 0; i < count; ++i) {
+            char name[64];
+            snprintf(name, sizeof(name), "[section-with-a-long-name-%04d]\r\n", i);
+            ini += name + std::string(kFull);
+        }
+        return ini;
+    };
+    Loaded fits(sections(180));  // about 5600 characters of names
+    EXPECT_EQ(fits.config->size(), 180u);
+    Loaded tooMany(sections(250));  // about 7800
+    EXPECT_EQ(tooMany.config->size(), 0u);
 }
 
 struct FilterCase {
