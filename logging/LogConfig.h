@@ -10,8 +10,6 @@
 #include <memory>
 #include <string>
 
-using PropertyMap = std::map<std::wstring, std::wstring>;
-
 // A read-only look-up of a value by key name; null when there is none.
 template <typename K, typename V>
 class Lookupable {
@@ -22,6 +20,7 @@ public:
 
 namespace LogUtils {
 
+using PropertyMap = std::map<std::wstring, std::wstring>;
 using PropertyLookup = Lookupable<const wchar_t*, const wchar_t*>;
 
 // The library's diagnostic trace: "MyLogger <thread id>: " and the text, to the

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 
@@ -112,7 +113,7 @@ win::Handle OpenLogFile(const std::wstring& path)
         } else {
             break;
         }
-        SetLastError(error);
+        SetLastError(error);  // the caller traces the open's error, not the sleep's or the folder's
     }
     return {};
 }

@@ -106,6 +106,9 @@ TEST(LogFormatter, LocaleAndUserTokens)
     GetDateFormatW(LOCALE_USER_DEFAULT, 0, &f.event.localTime, nullptr, date, 64);
     GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &f.event.localTime, nullptr, time, 64);
     EXPECT_EQ(f.Line(L"%A"), testing_support::Narrow(std::wstring(date) + L" " + time));
+    GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, &f.event.localTime, nullptr, date, 64);
+    GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, 0, &f.event.localTime, nullptr, time, 64);
+    EXPECT_EQ(f.Line(L"%a"), testing_support::Narrow(std::wstring(date) + L" " + time));
     wchar_t user[257] = {};
     DWORD size = 257;
     GetUserNameW(user, &size);

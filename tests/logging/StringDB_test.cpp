@@ -113,6 +113,21 @@ TEST(StringDB, BladeStringsFromTheRegistryAndAMissingFileTracedOnce)
     EXPECT_TRUE(logtest::Heard(listener, "Empty/NULL stringId/bladeName\n"));
 }
 
+// Ids without a blade come from the lang folder beside the program.
+TEST(StringDB, OwnStringsComeFromBesideTheProgram)
+{
+    const std::wstring lang = ProgramDir() + L"\\lang";
+    CreateDirectoryW(lang.c_str(), nullptr);
+    CreateDirectoryW((lang + L"\\0407").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(lang + L"\\0407\\strings.bin", "Own = \"Eigener Text\"\r\n"));
+    std::wstring out;
+    GetString(0x0807, out, L"Own");  // German (Switzerland) takes the German folder
+    RemoveTree(lang);
+    EXPECT_EQ(out, L"Eigener Text");
+    GetString(0x0807, out, L"Own");  // cached: the file is not read again
+    EXPECT_EQ(out, L"Eigener Text");
+}
+
 // A localised event takes its format from the string database, in the
 // system's language and in English, and keeps the id when there is no text.
 TEST(StringDB, LocalisedEventsUseTheDatabaseAndFallBackToTheId)

@@ -3,8 +3,6 @@
 
 #include "Log.h"
 
-#include <tchar.h>
-
 int wmain(int argc, wchar_t** argv)
 {
     for (int i = 1; i < argc; ++i) AGS_LOG(LogUtils::Info, L"%s", argv[i]);
