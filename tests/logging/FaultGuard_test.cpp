@@ -1,6 +1,5 @@
 #include "FaultGuard.h"
-
-#include <windows.h>
+#include "Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -55,14 +54,17 @@ TEST(FaultGuard, NestedGuardsAndThreadsRecoverIndependently)
     EXPECT_EQ(probe.nestedResult, 0);
     EXPECT_EQ(probe.value, 99);
 
-    HANDLE threads[2];
-    for (HANDLE& t : threads) t = CreateThread(nullptr, 0, &ReadBadPointersRepeatedly, nullptr, 0, nullptr);
-    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 120000), WAIT_OBJECT_0);
-    for (HANDLE t : threads) {
+    win::Handle workers[2];
+    HANDLE raw[2];
+    for (int i = 0; i < 2; ++i) {
+        workers[i].reset(CreateThread(nullptr, 0, &ReadBadPointersRepeatedly, nullptr, 0, nullptr));
+        raw[i] = workers[i].get();
+    }
+    ASSERT_EQ(WaitForMultipleObjects(2, raw, TRUE, 120000), WAIT_OBJECT_0);
+    for (const win::Handle& worker : workers) {
         DWORD code = 1;
-        GetExitCodeThread(t, &code);
+        GetExitCodeThread(worker.get(), &code);
         EXPECT_EQ(code, 0u) << "a fault on a worker thread was not caught";
-        CloseHandle(t);
     }
 }
 
