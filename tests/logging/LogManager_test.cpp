@@ -219,6 +219,28 @@ TEST(LogManager, ReloadFollowsTheLastWriteTimeOfTheConfigurationFile)
     EXPECT_EQ(bench.ReadLog(L"a.log"), "one\r\ntwo\r\nthree\r\n");
 }
 
+// Without a folder to watch, the first event loads what is there and nothing reloads later.
+TEST(LogManager, WithoutAWatchedFolderTheFirstEventLoadsOnce)
+{
+    ScratchDir dir(L"nowatch");
+    const std::wstring folder = dir / L"cfg";
+    const std::wstring file = folder + L"\\logcfg.ini";
+    DbWinListener listener;
+    ASSERT_TRUE(listener.ok());
+    DefaultLogManager manager(folder, file, dir.path());
+    EXPECT_TRUE(logtest::Heard(listener, "FindFirstChangeNotification failed!!! [GetLastError = "));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteFileBytes(file, Section("s", "type=File\r\nfilter=*.*.Info\r\nformat=%m\r\nencoding=\r\nfilename=a.log\r\n"));
+    auto log = [&](const wchar_t* text) {
+        LogEvent(__FILE__, __LINE__, ModeSynchronous, Info, logtest::kModule, &manager, false)(L"AGSCommon", L"%s", text);
+    };
+    log(L"one");
+    WriteFileBytes(file, Section("s", "type=File\r\nfilter=*.*.Info\r\nformat=%m\r\nencoding=\r\nfilename=b.log\r\n"));
+    log(L"two");
+    EXPECT_EQ(ReadFileBytes(dir / L"a.log"), "one\r\ntwo\r\n");
+    EXPECT_FALSE(FileExists(dir / L"b.log"));
+}
+
 // With a limit of 1000 and truncateby 20, a file reaching 1050 bytes loses its
 // oldest 250 bytes up to the next line end and keeps its mark.
 struct TruncationCase {
