@@ -172,7 +172,6 @@ protected:
 class IniLogConfiguration : public PropertyLogConfiguration {
 public:
     IniLogConfiguration(std::wstring path, const ILogConfigValidator& validator, const ILogConfigFilter& filter);
-    const std::wstring& path() const { return path_; }
 
 private:
     void Read();

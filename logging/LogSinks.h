@@ -59,10 +59,6 @@ public:
     // Writes the line at once. Always true; failures go to DebugTrace.
     bool Write(const ILogSinkStreamer& streamer) override;
 
-    const std::wstring& path() const { return path_; }
-    DWORD limit() const { return limit_; }
-    unsigned truncatePercent() const { return truncatePercent_; }
-
 private:
     bool KeepsHandle() const;
 

@@ -69,7 +69,6 @@ public:
     void Parse(const std::wstring& text);
     // The unescaped value of key; false (and a trace) when it is not there.
     bool FindString(const std::wstring& key, std::wstring& out) const override;
-    bool empty() const { return entries_.empty(); }
 
 private:
     std::wstring path_;
