@@ -80,6 +80,7 @@ const LogSettings& Settings()
 
 bool AsynchronousSwitch() noexcept
 {
+    win::LastErrorKeeper keep;
     try {
         return Settings().asynchronous;
     } catch (...) {

@@ -15,6 +15,7 @@ namespace LogUtils {
 class ILogManager;
 
 // The process-wide DefaultLogManager, or null when it could not be made.
+// Keeps the last-error value, also on the first call that starts the library.
 ILogManager* DefaultLogManagerOrNull() noexcept;
 
 // Longest message text; longer messages are replaced by a notice.
@@ -24,7 +25,8 @@ class LogEvent {
 public:
     // Takes the thread and process IDs and the local time now. mode is a
     // LogMode; localise makes the format of the call a message id of the
-    // string database.
+    // string database. Keeps the last-error value, so that it can still be
+    // passed to WithError.
     LogEvent(const char* sourceFile, int line, int mode, int severity, const char* moduleText, ILogManager* manager,
              bool localise) noexcept;
     LogEvent(const LogEvent&) = delete;

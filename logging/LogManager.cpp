@@ -115,6 +115,8 @@ void DefaultLogManager::Reload()
 
 ILogManager* DefaultLogManagerOrNull() noexcept
 {
+    // The first call starts the library; the caller may be about to log its last error.
+    win::LastErrorKeeper keep;
     static ILogManager* const manager = []() noexcept -> ILogManager* {
         try {
             const LogSettings& settings = Settings();

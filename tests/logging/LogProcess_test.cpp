@@ -59,8 +59,8 @@ TEST(LoggingProgram, ConfigurationFolderDeflogdirAndDiagnostics)
         SetEnvironmentVariableW(L"DEFLOGDIR", deflogdir.c_str());
         EXPECT_EQ(RunChild(L"hello", work.path()), 0u);
         SetEnvironmentVariableW(L"DEFLOGDIR", nullptr);
-        EXPECT_EQ(ReadFileBytes(deflogdir + L"\\child.log"), "\xEF\xBB\xBFInfo AGSCommon _T(\"AGSCommon\") hello\r\n");
-        EXPECT_TRUE(logtest::Heard(listener, "child ODS hello\n"));
+        EXPECT_EQ(ReadFileBytes(deflogdir + L"\\child.log"), "\xEF\xBB\xBFInfo AGSCommon _T(\"AGSCommon\") hello Error=5: Access denied.\r\n");
+        EXPECT_TRUE(logtest::Heard(listener, "child ODS hello Error=5: Access denied.\n"));
         EXPECT_TRUE(logtest::Heard(listener, ": DefaultLogManager created!!!\n"));
         EXPECT_EQ(CountContaining(listener.Messages(), "MyLogger "), CountContaining(listener.Messages(), "MyLogger"));
     }
@@ -68,7 +68,7 @@ TEST(LoggingProgram, ConfigurationFolderDeflogdirAndDiagnostics)
     const std::wstring fallback = logtest::CommonAppData() + L"\\Zelmar\\Endpoint Guard\\Logs\\child.log";
     DeleteFileW(fallback.c_str());
     EXPECT_EQ(RunChild(L"fallback", work.path()), 0u);
-    EXPECT_EQ(ReadFileBytes(fallback), "\xEF\xBB\xBFInfo AGSCommon _T(\"AGSCommon\") fallback\r\n");
+    EXPECT_EQ(ReadFileBytes(fallback), "\xEF\xBB\xBFInfo AGSCommon _T(\"AGSCommon\") fallback Error=5: Access denied.\r\n");
     EXPECT_FALSE(FileExists(work / L"%DEFLOGDIR%"));
     DeleteFileW(fallback.c_str());
 
@@ -81,7 +81,7 @@ TEST(LoggingProgram, ConfigurationFolderDeflogdirAndDiagnostics)
         SetEnvironmentVariableW(L"DEFLOGDIR", deflogdir.c_str());
         EXPECT_EQ(RunChild(L"quiet", work.path()), 0u);
         SetEnvironmentVariableW(L"DEFLOGDIR", nullptr);
-        EXPECT_TRUE(logtest::Heard(listener, "child ODS quiet\n"));
+        EXPECT_TRUE(logtest::Heard(listener, "child ODS quiet Error=5: Access denied.\n"));
         EXPECT_EQ(CountContaining(listener.Messages(), "MyLogger"), 0);
     }
     DWORD on = 1;
