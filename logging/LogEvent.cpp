@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <new>
+#include <type_traits>
 
 namespace LogUtils {
 
@@ -58,54 +59,100 @@ private:
     }
 };
 
+template <typename Char>
 struct FormatCall {
-    wchar_t* buffer;
-    const wchar_t* format;
+    Char* buffer;
+    const Char* format;
     va_list args;
     int result;
     int error;
 };
 
+int FormatInto(wchar_t* buffer, const wchar_t* format, va_list args)
+{
+    return _vsnwprintf_s(buffer, kBufferChars, kMaxMessageChars, format, args);
+}
+
+int FormatInto(char* buffer, const char* format, va_list args)
+{
+    return _vsnprintf_s(buffer, kBufferChars, kMaxMessageChars, format, args);
+}
+
 // Runs under the access-violation guard: nothing here may need unwinding.
+template <typename Char>
 void RunFormat(void* context)
 {
-    auto* call = static_cast<FormatCall*>(context);
+    auto* call = static_cast<FormatCall<Char>*>(context);
     va_list args;
     va_copy(args, call->args);
     errno = 0;
-    call->result = _vsnwprintf_s(call->buffer, kBufferChars, kMaxMessageChars, call->format, args);
+    call->result = FormatInto(call->buffer, call->format, args);
     call->error = errno;
     va_end(args);
 }
-}  // namespace
 
-std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept
+std::wstring Widen(const char* text)
 {
-    length = 0;
-    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kBufferChars]);
-    if (!buffer) return nullptr;
-    wchar_t* text = buffer.get();
-    text[0] = L'\0';
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+}
 
-    FormatCall call{text, format, {}, -1, 0};
+const wchar_t* AsWide(const wchar_t* text, std::wstring&) { return text; }
+const wchar_t* AsWide(const char* text, std::wstring& holder)
+{
+    holder = Widen(text);
+    return holder.c_str();
+}
+
+// Formats into a buffer of Char under the guards, then leaves the wide message
+// (the format itself after a fault, or a replacement text) in text.
+template <typename Char>
+void GuardedFormat(wchar_t* text, const Char* format, va_list args) noexcept
+{
+    std::unique_ptr<Char[]> own;
+    Char* buffer = nullptr;
+    if constexpr (std::is_same_v<Char, wchar_t>) {
+        buffer = text;
+    } else {
+        own.reset(new (std::nothrow) Char[kBufferChars]);
+        if (!own) return;
+        buffer = own.get();
+    }
+    buffer[0] = 0;
+    FormatCall<Char> call{buffer, format, {}, -1, 0};
     va_copy(call.args, args);
     bool completed;
     {
         InvalidParameterScope scope;
-        completed = win::CallGuardedAgainstAccessViolation(&RunFormat, &call);
+        completed = win::CallGuardedAgainstAccessViolation(&RunFormat<Char>, &call);
     }
     va_end(call.args);
 
+    std::wstring holder;
+    const wchar_t* wideFormat = nullptr;
+    try {
+        wideFormat = AsWide(format, holder);
+        if constexpr (!std::is_same_v<Char, wchar_t>) {
+            buffer[kMaxMessageChars] = 0;
+            wcsncpy_s(text, kBufferChars, Widen(buffer).c_str(), _TRUNCATE);
+        }
+    } catch (...) {
+        return;  // out of memory: the message stays empty
+    }
     if (!completed) {
         OutputDebugStringW(L"LogLib: AV Exception during logging!!!\n");
-        wcsncpy_s(text, kBufferChars, format, _TRUNCATE);
+        wcsncpy_s(text, kBufferChars, wideFormat, _TRUNCATE);
         OutputDebugStringW((std::wstring(L"SEH exception triggered for [") + text + L"]\n").c_str());
     } else if (call.result < 0) {
-        OutputDebugStringW(L"LogLib: CRT Exception during logging...\n");
+        if constexpr (std::is_same_v<Char, wchar_t>) OutputDebugStringW(L"LogLib: CRT Exception during logging...\n");
         text[kMaxMessageChars] = L'\0';
         if (call.error == EINVAL) {
             _snwprintf_s(text, kBufferChars, _TRUNCATE,
-                         L"[LOGGER]Failed to format message due to invalid/missing arguments!!! [%ls]", format);
+                         L"[LOGGER]Failed to format message due to invalid/missing arguments!!! [%ls]", wideFormat);
         } else if (call.error == ERANGE || wcslen(text) == static_cast<size_t>(kMaxMessageChars)) {
             // The CRT reports a cut text as -1, with ERANGE or (Wine's msvcrt) without.
             _snwprintf_s(text, kBufferChars, _TRUNCATE,
@@ -113,8 +160,29 @@ std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args
                          static_cast<unsigned>(kMaxMessageChars));
         }
     }
-    length = static_cast<int>(wcslen(text));
+}
+
+template <typename Char>
+std::unique_ptr<wchar_t[]> FormatAnyMessageText(const Char* format, va_list args, int& length) noexcept
+{
+    length = 0;
+    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kBufferChars]);
+    if (!buffer) return nullptr;
+    buffer[0] = L'\0';
+    GuardedFormat(buffer.get(), format, args);
+    length = static_cast<int>(wcslen(buffer.get()));
     return buffer;
+}
+}  // namespace
+
+std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept
+{
+    return FormatAnyMessageText(format, args, length);
+}
+
+std::unique_ptr<wchar_t[]> FormatMessageText(const char* format, va_list args, int& length) noexcept
+{
+    return FormatAnyMessageText(format, args, length);
 }
 
 LogEvent::LogEvent(const char* sourceFile_, int line_, int mode_, int severity_, const char* moduleText_,
@@ -133,6 +201,8 @@ LogEvent::LogEvent(const char* sourceFile_, int line_, int mode_, int severity_,
     GetLocalTime(&localTime);
 }
 
+LogEvent::~LogEvent() = default;
+
 LogEvent& LogEvent::operator()(const wchar_t* blade_, const wchar_t* format_, ...) noexcept
 {
     if (!format_) return *this;
@@ -149,6 +219,19 @@ LogEvent& LogEvent::operator()(const wchar_t* blade_, const wchar_t* format_, ..
     } else {
         LocaliseAndDispatch(blade_, format_, &args);
     }
+    va_end(args);
+    return *this;
+}
+
+LogEvent& LogEvent::operator()(const wchar_t* blade_, const char* format_, ...) noexcept
+{
+    if (!format_) return *this;
+    win::LastErrorKeeper keep;
+    va_list args;
+    va_start(args, format_);
+    narrowFormat = format_;
+    Dispatch(blade_, nullptr, &args);
+    narrowFormat = nullptr;
     va_end(args);
     return *this;
 }
@@ -196,8 +279,10 @@ void LogEvent::FormatMessages() noexcept
 {
     if (formatted) return;
     formatted = true;
-    if (!format || !arguments) return;
-    messageBuffer_ = FormatMessageText(format, *arguments, messageLength);
+    if (!arguments) return;
+    if (format) messageBuffer_ = FormatMessageText(format, *arguments, messageLength);
+    else if (narrowFormat) messageBuffer_ = FormatMessageText(narrowFormat, *arguments, messageLength);
+    else return;
     wideMessage = messageBuffer_ ? messageBuffer_.get() : kEmpty;
     if (!englishFormat.empty()) {
         englishBuffer_ = FormatMessageText(englishFormat.c_str(), *arguments, englishMessageLength);

@@ -10,18 +10,27 @@
 #include <memory>
 #include <string>
 
+// What LogLib.dll exports: the event and the process-wide manager.
+#if defined(LOGLIB_EXPORTS)
+#define LOGLIB_API __declspec(dllexport)
+#elif defined(LOGLIB_IMPORTS)
+#define LOGLIB_API __declspec(dllimport)
+#else
+#define LOGLIB_API
+#endif
+
 namespace LogUtils {
 
 class ILogManager;
 
 // The process-wide DefaultLogManager, or null when it could not be made.
 // Keeps the last-error value, also on the first call that starts the library.
-ILogManager* DefaultLogManagerOrNull() noexcept;
+LOGLIB_API ILogManager* getLogManager() noexcept;
 
 // Longest message text; longer messages are replaced by a notice.
 constexpr int kMaxMessageChars = 4095;
 
-class LogEvent {
+class LOGLIB_API LogEvent {
 public:
     // Takes the thread and process IDs and the local time now. mode is a
     // LogMode; localise makes the format of the call a message id of the
@@ -29,6 +38,9 @@ public:
     // passed to WithError.
     LogEvent(const char* sourceFile, int line, int mode, int severity, const char* moduleText, ILogManager* manager,
              bool localise) noexcept;
+    // Out of line, so that a program using LogLib.dll frees the event's
+    // buffers inside the library that made them.
+    ~LogEvent();
     LogEvent(const LogEvent&) = delete;
     LogEvent& operator=(const LogEvent&) = delete;
 
@@ -36,6 +48,8 @@ public:
     // and leaves the thread's last-error value as it found it. A null format
     // logs nothing.
     LogEvent& operator()(const wchar_t* blade, const wchar_t* format, ...) noexcept;
+    // The same with a narrow format (its "%s" takes narrow text); never localised.
+    LogEvent& operator()(const wchar_t* blade, const char* format, ...) noexcept;
 
     // Makes %m append the system's text for code.
     LogEvent& WithError(DWORD code) noexcept
@@ -70,6 +84,7 @@ public:
     bool localise;
     va_list* arguments = nullptr;
     const wchar_t* format = nullptr;
+    const char* narrowFormat = nullptr;
     bool formatted = false;
 
 private:
@@ -81,11 +96,14 @@ private:
     std::wstring localisedFormat_;
 };
 
-// Formats a wide message into a new buffer of kMaxMessageChars + 1, guarded so
+// Formats a message into a new wide buffer of kMaxMessageChars + 1, guarded so
 // that no fault reaches the caller: a text too long, a bad format or an
 // argument that is an invalid pointer yields a replacement text (see the
 // README). Returns null (no memory) or the buffer; length receives its length.
+// A narrow format is formatted narrow and the text converted with the ANSI
+// code page.
 std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept;
+std::unique_ptr<wchar_t[]> FormatMessageText(const char* format, va_list args, int& length) noexcept;
 
 }  // namespace LogUtils
 
@@ -93,4 +111,4 @@ std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args
 // The module argument is recorded as written, which is what filters match.
 #define LOGLIB_EVENT(severity, module)                                                                       \
     ::LogUtils::LogEvent(__FILE__, __LINE__, ::LogUtils::ModeAsConfigured, (severity), #module,             \
-                         ::LogUtils::DefaultLogManagerOrNull(), false)
+                         ::LogUtils::getLogManager(), false)

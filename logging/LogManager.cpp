@@ -113,7 +113,7 @@ void DefaultLogManager::Reload()
     if (timeKnown) lastWrite_ = time;
 }
 
-ILogManager* DefaultLogManagerOrNull() noexcept
+ILogManager* getLogManager() noexcept
 {
     // The first call starts the library; the caller may be about to log its last error.
     win::LastErrorKeeper keep;

@@ -80,7 +80,7 @@ private:
     FilterEvaluator evaluator_;
 };
 
-// The process-wide manager (DefaultLogManagerOrNull), or one made by a test
+// The process-wide manager (getLogManager), or one made by a test
 // for its own configuration folder.
 class DefaultLogManager : public LogManagerImpl {
 public:

@@ -72,7 +72,7 @@ TEST(LogManager, AnEventNoSectionTakesIsNeitherFormattedNorWritten)
     EXPECT_FALSE(other.formatted);
     LogEvent& warning = bench.Event(Warning)(L"AGSCommon", L"%s", L"nothing");
     EXPECT_FALSE(warning.formatted);
-    bench.Event(Error)(L"AGSCommon", nullptr);
+    bench.Event(Error)(L"AGSCommon", static_cast<const wchar_t*>(nullptr));
     EXPECT_FALSE(FileExists(bench.logDir() + L"\\s.log"));
 }
 

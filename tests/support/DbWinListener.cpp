@@ -4,6 +4,7 @@ namespace testing_support {
 
 namespace {
 constexpr DWORD kBufferSize = 4096;
+constexpr const char* kMarker = "DbWinListener: all taken";
 }
 
 DbWinListener::DbWinListener()
@@ -52,6 +53,15 @@ std::vector<std::string> DbWinListener::Messages(DWORD processId)
     for (const Message& m : messages_) {
         if (processId == 0 || m.processId == processId) texts.push_back(m.text);
     }
+    return texts;
+}
+
+std::vector<std::string> DbWinListener::Texts()
+{
+    OutputDebugStringA(kMarker);
+    OutputDebugStringA(kMarker);  // the first marker has been taken when this one returns
+    std::vector<std::string> texts = Messages();
+    std::erase(texts, std::string(kMarker));
     return texts;
 }
 

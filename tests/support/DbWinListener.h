@@ -20,6 +20,10 @@ public:
     bool ok() const { return static_cast<bool>(thread_); }
     // The texts received so far from the given process (0: any process).
     std::vector<std::string> Messages(DWORD processId = 0);
+    // Every text written before this call, in order, from any process. A
+    // writer waits for the listener to take its previous text, so two texts of
+    // our own written here return only after everything before them was taken.
+    std::vector<std::string> Texts();
     // Waits (up to timeoutMs) until a message containing text has arrived.
     bool WaitFor(const std::string& text, DWORD timeoutMs = 5000);
 
