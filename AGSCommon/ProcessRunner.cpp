@@ -1,6 +1,6 @@
 #include "ProcessRunner.h"
 
-#include "AgsLog.h"
+#include "Log.h"
 #include "Handle.h"
 #include "Registry.h"
 
@@ -39,7 +39,7 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
 bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
 {
     exitCode = kNoChildExitCode;
-    AGS_LOG(Info, L"RunProcess():: Command Line Argument - %s", commandLine ? commandLine : L"");
+    AGS_LOG(LogUtils::Info, L"RunProcess():: Command Line Argument - %s", commandLine ? commandLine : L"");
     if (commandLine == nullptr || commandLine[0] == L'\0') return true;
 
     STARTUPINFOW startup{};
@@ -51,7 +51,7 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
     std::wstring writable = commandLine;
     if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                         &startup, &raw)) {
-        AGS_LOG(Error, L"RunProcess():: CreateProcess Function Failed. Code=%d", static_cast<int>(GetLastError()));
+        AGS_LOG(LogUtils::Error, L"RunProcess():: CreateProcess Function Failed. Code=%d", static_cast<int>(GetLastError()));
         return false;
     }
     win::ProcessInformation child;
@@ -59,7 +59,7 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
     WaitForSingleObject(child.process.get(), INFINITE);
     GetExitCodeProcess(child.process.get(), &exitCode);
     if (exitCode == 0) return true;
-    AGS_LOG(Error, L"RunProcess():: Process [%s] return Fail. ExitCode=%d ErrorCode=%d", commandLine,
+    AGS_LOG(LogUtils::Error, L"RunProcess():: Process [%s] return Fail. ExitCode=%d ErrorCode=%d", commandLine,
             static_cast<int>(exitCode), static_cast<int>(GetLastError()));
     return false;
 }
@@ -67,12 +67,12 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
 bool UninstallProductFromGUID(const std::wstring& productCode)
 {
     const std::wstring keyPath = kUninstallKey + productCode;
-    AGS_LOG(Info, L"UninstallProductFromGUID(): Uninstalling product [%s]", productCode.c_str());
+    AGS_LOG(LogUtils::Info, L"UninstallProductFromGUID(): Uninstalling product [%s]", productCode.c_str());
 
     win::Key key;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, keyPath, KEY_READ, win::RegView::Bit64, key) != ERROR_SUCCESS &&
         win::OpenKey(HKEY_LOCAL_MACHINE, keyPath, KEY_READ, win::RegView::Bit32, key) != ERROR_SUCCESS) {
-        AGS_LOG(Info,
+        AGS_LOG(LogUtils::Info,
                 L"UninstallProductFromGUID(): Product [%s] is not Installed. [InstalledProductInfo] doesn't match is "
                 L"[CurrentVersion\\Uninstall]",
                 productCode.c_str());
@@ -93,11 +93,11 @@ bool UninstallProductFromGUID(const std::wstring& productCode)
             Sleep(kRetryPauseMs);
             --budget;
         }
-        AGS_LOG(Info, L"Ran process %s %d ", commandLine.c_str(), static_cast<int>(exitCode));
+        AGS_LOG(LogUtils::Info, L"Ran process %s %d ", commandLine.c_str(), static_cast<int>(exitCode));
         if (!again) break;
     }
     if (!succeeded)
-        AGS_LOG(Info, L"UninstallProductFromGUID(): Could not UnInstall [%s], ERROR: %d", productCode.c_str(),
+        AGS_LOG(LogUtils::Info, L"UninstallProductFromGUID(): Could not UnInstall [%s], ERROR: %d", productCode.c_str(),
                 static_cast<int>(exitCode));
     return succeeded;
 }

@@ -20,6 +20,15 @@ drive_c=$prefix/drive_c
 x86=$root/build/x86/testbed
 support='C:\Support\Uprooter'
 stage() { win 'C:\Support\stage.exe' "$@"; }
+# Products of the suite as Windows Installer lists them, in each registry view.
+registered() {
+  local views=32
+  [ "$arch" = win64 ] && views="64 32"
+  for view in $views; do
+    win reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' "/reg:$view" |
+      grep -o -e '{5A1E0C11[^}]*}' -e '{0C7E5F2A[^}]*}' | sed "s/^/  $view-bit view: /" || true
+  done
+}
 
 # --- Lay the suite into the prefix ----------------------------------------------
 mkdir -p "$drive_c/Support/Uprooter" "$drive_c/Support/packages"
@@ -32,6 +41,8 @@ stage snapshot 'C:\Support\before.txt' "$support"
 stage lay 'C:\Support\packages' 'C:\Support\packages\ZelmarAgent.msi'
 echo "  laid: four packages of the suite, the agent, the platform folder with the suite's libraries,"
 echo "  and another product's data in the suite's shared folders and keys"
+echo "Registered products of the suite:"
+registered
 
 # --- Run it --------------------------------------------------------------------
 section "Running: cd /d $support && Uprooter.exe /suppressprompt"
@@ -55,6 +66,10 @@ fi
 section "Self-protection as the suite's framework saw it (testbed stand-in)"
 tr -d '\r' <"$drive_c/Support/framework.calls" 2>/dev/null | grep BizSetPropertiesEx | sed 's/^/  /' ||
   echo "  (no calls)"
+
+section "Products of the suite still registered"
+left=$(registered)
+echo "${left:-  (none)}"
 
 section "Audit against the machine before the suite was laid"
 stage audit 'C:\Support\before.txt' "$support" "$support\\Uprooter.log" | sed 's/^/  /' || true

@@ -10,6 +10,7 @@
 #include <ntsecapi.h>
 #include <tlhelp32.h>
 #include <winsvc.h>
+#include <lzexpand.h>
 
 #include <utility>
 
@@ -81,11 +82,22 @@ struct Kernel {
     static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void close(pointer h) noexcept { CloseHandle(h); }
 };
-struct Find {
+// Handles that fail as INVALID_HANDLE_VALUE and have their own close function.
+template <auto Close>
+struct InvalidIsEmpty {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { FindClose(h); }
+    static void close(pointer h) noexcept { Close(h); }
+};
+inline void findClose(HANDLE h) { FindClose(h); }
+inline void findCloseChangeNotification(HANDLE h) { FindCloseChangeNotification(h); }
+// LZOpenFile handles are small non-negative numbers; failures are negative.
+struct LzFile {
+    using pointer = INT;
+    static pointer invalid() noexcept { return -1; }
+    static bool valid(pointer h) noexcept { return h >= 0; }
+    static void close(pointer h) noexcept { LZClose(h); }
 };
 struct Msi {
     using pointer = MSIHANDLE;
@@ -104,9 +116,11 @@ inline void freeSid(PSID p) { FreeSid(p); }
 }  // namespace traits
 
 using Handle = UniqueHandle<traits::Kernel>;          // files, processes, threads, events, mutexes, snapshots, mappings
-using FindHandle = UniqueHandle<traits::Find>;        // FindFirstFile / FindFirstChangeNotification use Handle
+using FindHandle = UniqueHandle<traits::InvalidIsEmpty<traits::findClose>>;
 using Key = UniqueHandle<traits::NullIsEmpty<HKEY, traits::closeKey>>;
 using ServiceHandle = UniqueHandle<traits::NullIsEmpty<SC_HANDLE, traits::closeService>>;
+using ChangeNotification = UniqueHandle<traits::InvalidIsEmpty<traits::findCloseChangeNotification>>;
+using LzFile = UniqueHandle<traits::LzFile>;
 using MsiHandle = UniqueHandle<traits::Msi>;
 using Module = UniqueHandle<traits::NullIsEmpty<HMODULE, traits::freeModule>>;
 using LocalMemory = UniqueHandle<traits::NullIsEmpty<HLOCAL, traits::localFree>>;
@@ -149,6 +163,31 @@ public:
 
 private:
     HRESULT hr_;
+};
+
+// A critical section for the life of the object, and a scope that holds it.
+class CriticalSection {
+public:
+    CriticalSection() noexcept { InitializeCriticalSection(&cs_); }
+    ~CriticalSection() { DeleteCriticalSection(&cs_); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void enter() noexcept { EnterCriticalSection(&cs_); }
+    void leave() noexcept { LeaveCriticalSection(&cs_); }
+
+private:
+    CRITICAL_SECTION cs_;
+};
+
+class Lock {
+public:
+    explicit Lock(CriticalSection& cs) noexcept : cs_(cs) { cs_.enter(); }
+    ~Lock() { cs_.leave(); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    CriticalSection& cs_;
 };
 
 }  // namespace win

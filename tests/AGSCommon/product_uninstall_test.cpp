@@ -18,8 +18,14 @@ protected:
     std::wstring starts = dir / L"starts.txt";
     ScopedEnv log{L"ZL_STUB_LOG", starts};
     std::wstring stub = L"\"" + BuildPath(L"testbed\\stub\\childstub.exe") + L"\"";
+    // The common library's entries, one line each: "<severity> <message>".
+    std::wstring entries = dir / L"AGSCommon.log";
+    MachineLogConfig config{"[AGSCommon]\r\nenabled=1\r\ntype=File\r\nfilter=*.AGSCommon.Error|Info\r\n"
+                            "format=%l %m\r\nencoding=ANSI\r\nfilename=" +
+                            Narrow(entries) + "\r\n"};
 
     std::vector<std::string> Starts() { return SplitLines(ReadFileBytes(starts)); }
+    std::vector<std::string> Entries() { return SplitLines(ReadFileBytes(entries)); }
 };
 
 TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
@@ -29,9 +35,17 @@ TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
     ScopedEnv exits(L"ZL_STUB_EXITS", L"1618,1618,0");
 
     EXPECT_TRUE(UninstallProductFromGUID(kProduct));
+    const std::string command = Narrow(stub + L" /X" + kProduct + L" /qn ");
     auto runs = Starts();
     ASSERT_EQ(runs.size(), 3u);
-    for (auto& run : runs) EXPECT_EQ(run, Narrow(stub + L" /X" + kProduct + L" /qn "));
+    for (auto& run : runs) EXPECT_EQ(run, command);
+
+    std::vector<std::string> ran;
+    for (auto& line : Entries())
+        if (line.rfind("Info Ran process ", 0) == 0) ran.push_back(line);
+    EXPECT_EQ(ran, (std::vector<std::string>{"Info Ran process " + command + " 1618 ",
+                                             "Info Ran process " + command + " 1618 ",
+                                             "Info Ran process " + command + " 0 "}));
 }
 
 TEST_F(ProductUninstall, RestartRequiredIsAFailureAfterOneRun)
@@ -41,6 +55,15 @@ TEST_F(ProductUninstall, RestartRequiredIsAFailureAfterOneRun)
     ScopedEnv exits(L"ZL_STUB_EXITS", L"3010,0");
     EXPECT_FALSE(UninstallProductFromGUID(kProduct));
     EXPECT_EQ(Starts().size(), 1u);
+    const std::string command = Narrow(stub + L" /X" + kProduct + L" /qn ");
+    auto lines = Entries();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "Info RunProcess():: Command Line Argument - " + command);
+    EXPECT_EQ(lines[2].rfind("Error RunProcess():: Process [" + command + "] return Fail. ExitCode=3010 ErrorCode=", 0),
+              0u)
+        << lines[2];
+    EXPECT_EQ(lines[3], "Info Ran process " + command + " 3010 ");
+    EXPECT_EQ(lines[4], "Info UninstallProductFromGUID(): Could not UnInstall [" + Narrow(kProduct) + "], ERROR: 3010");
 }
 
 TEST_F(ProductUninstall, LowerCaseInstallSwitchIsRunAsStoredWithQuietAppended)
@@ -57,6 +80,9 @@ TEST_F(ProductUninstall, LowerCaseInstallSwitchIsRunAsStoredWithQuietAppended)
 TEST_F(ProductUninstall, NothingRunsWithoutAUsableUninstallString)
 {
     EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "no key in either view";
+    EXPECT_EQ(Entries().back(), "Info UninstallProductFromGUID(): Product [" + Narrow(kProduct) +
+                                    "] is not Installed. [InstalledProductInfo] doesn't match is "
+                                    "[CurrentVersion\\Uninstall]");
 
     ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
     EXPECT_FALSE(UninstallProductFromGUID(kProduct)) << "no value";

@@ -5,7 +5,7 @@
 // copied under the caller's name, starts it as Sweeper does: DLL folder set to
 // the platform folder, program named without a folder.
 
-#include "DebugOutput.h"
+#include "DbWinListener.h"
 #include "SuiteStage.h"
 
 #include <algorithm>
@@ -65,13 +65,13 @@ protected:
     std::wstring trustLog = root / L"trust.txt";
     ScopedEnv frameworkVariable{L"ZL_BIZ_LOG", frameworkLog};
     ScopedEnv trustVariable{L"ZL_TRUST_LOG", trustLog};
-    DebugOutputListener output;
+    DbWinListener output;
     std::wstring program;  // "Guardswitch_x64.exe" or "Guardswitch_x86.exe"
     DWORD parentId = 0;    // of the last run
 
     void SetUp() override
     {
-        ASSERT_TRUE(output.listening()) << "cannot listen to the debugger output";
+        ASSERT_TRUE(output.ok()) << "cannot listen to the debugger output";
         CreateDirectoryW(app.c_str(), nullptr);
         CreateDirectoryW(platform.c_str(), nullptr);
         Stage(ZL_ARCH_W);
@@ -84,6 +84,7 @@ protected:
         Copy(BuildPathOf(arch, L"guardswitch\\" + program), app + L"\\" + program);
         for (auto name : {L"zlbizframework.dll", L"ZlVariantExport.dll"})
             Copy(BuildPathOf(arch, std::wstring(L"testbed\\suite\\") + name), platform + L"\\" + name);
+        Copy(BuildPathOf(arch, L"logging\\LogLib.dll"), platform + L"\\LogLib.dll");
         Copy(BuildPathOf(arch, L"testbed\\suite\\zlmtrust.dll"), trust.folder() + L"\\zlmtrust.dll");
         trust.Register();
     }

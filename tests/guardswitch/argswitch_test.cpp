@@ -1,6 +1,7 @@
 // The switch list of module argswitch: how switches are found on a command
 // line, and how a broken link is reported instead of followed.
-#include "DebugOutput.h"
+#include "DbWinListener.h"
+#include "Scratch.h"
 #include "argswitch.h"
 
 #include <gtest/gtest.h>
@@ -83,21 +84,25 @@ TEST(SwitchParsing, EverySwitchOfTheListLooksForItself)
     EXPECT_TRUE(disable.given());
 }
 
-// A broken link is reported through the switch list's fault path (the
-// debugger output for now) and the list is left as it was.
+// A broken link is reported through the logging library and the list is left
+// as it was. The machine's logcfg.ini sends the reports to the debugger output
+// as "<source>(<line>): <module>: <text>".
 class SwitchListFaults : public ::testing::Test {
 protected:
-    testing_support::DebugOutputListener output;
+    testing_support::MachineLogConfig config{
+        "[SwitchList]\r\nenabled=1\r\ntype=OutputDebugString\r\nfilter=TmpLogger.TmpLogger.Debug\r\n"
+        "format=%+s(%L): %f: %m\r\nencoding=ANSI\r\n"};
+    testing_support::DbWinListener output;
 
-    void SetUp() override { ASSERT_TRUE(output.listening()) << "cannot listen to the debugger output"; }
+    void SetUp() override { ASSERT_TRUE(output.ok()) << "cannot listen to the debugger output"; }
 
     // The one report expected, or a failure showing all that was seen.
     void ExpectReport(const std::string& text)
     {
         auto texts = output.Texts();
         size_t hits = std::count_if(texts.begin(), texts.end(), [&](const std::string& t) {
-            return t.rfind(".\\argswitch(", 0) == 0 && t.size() >= text.size() &&
-                   t.compare(t.size() - text.size(), text.size(), text) == 0;
+            return t.rfind(".\\argswitch(", 0) == 0 && t.size() >= text.size() + 1 &&
+                   t.compare(t.size() - text.size() - 1, text.size() + 1, text + "\n") == 0;
         });
         std::string seen;
         for (auto& t : texts) seen += "  | " + t + "\n";

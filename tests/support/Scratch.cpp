@@ -153,3 +153,26 @@ ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(nam
 ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), nullptr); }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+MachineLogConfig::MachineLogConfig(const std::string& ini)
+{
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    std::wstring folder = common;
+    for (const wchar_t* part : {L"\\Zelmar", L"\\Endpoint Guard", L"\\Logcfg"}) {
+        folder += part;
+        if (CreateDirectoryW(folder.c_str(), nullptr)) made_.push_back(folder);
+    }
+    file_ = folder + L"\\logcfg.ini";
+    WriteFileBytes(file_, ini);
+}
+
+MachineLogConfig::~MachineLogConfig()
+{
+    DeleteFileW(file_.c_str());
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveDirectoryW(it->c_str());
+}
+
+}  // namespace testing_support

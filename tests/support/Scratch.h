@@ -68,6 +68,21 @@ namespace testing_support {
 // A file of this architecture's build tree, e.g. L"uprooter\\Uprooter.exe".
 std::wstring BuildPath(const std::wstring& relative);
 
+// The machine's logging configuration ("logcfg.ini" in the common application
+// data folder's "Zelmar\Endpoint Guard\Logcfg") for the life of a scope; the
+// file and the folders made for it are removed again.
+class MachineLogConfig {
+public:
+    explicit MachineLogConfig(const std::string& ini);
+    ~MachineLogConfig();
+    MachineLogConfig(const MachineLogConfig&) = delete;
+    MachineLogConfig& operator=(const MachineLogConfig&) = delete;
+
+private:
+    std::wstring file_;
+    std::vector<std::wstring> made_;  // folders made, outermost first
+};
+
 // Sets an environment variable for the life of a scope (children inherit it).
 class ScopedEnv {
 public:

@@ -150,3 +150,37 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
 }
 
 }  // namespace
+
+// The audit is not blind: on the staged suite it names every product, key and
+// folder of the footprint, a key added beside the suite, and planted data that went.
+TEST_F(TypicalRun, AuditNamesWhatIsLeftChangedOrGone)
+{
+    const std::wstring stray = L"SOFTWARE\\Zelmar\\Stray";
+    {
+        win::Key key;
+        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, stray, KEY_ALL_ACCESS, win::RegView::Bit32, key), ERROR_SUCCESS);
+    }
+    wchar_t programFiles[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    const std::wstring planted = std::wstring(programFiles) + L"\\Zelmar\\Other Product\\keep.txt";
+    ASSERT_TRUE(DeleteFileW(planted.c_str())) << Narrow(planted);
+
+    const stage::Audit audit = stage::TakeAudit(before_, Compared());
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, stray.c_str(), KEY_WOW64_32KEY, 0);
+    const std::string described = Narrow(stage::Describe(audit));
+    auto has = [&](const std::vector<std::wstring>& list, const std::wstring& item) {
+        return std::find(list.begin(), list.end(), item) != list.end();
+    };
+    for (const stage::Product& product : stage::SuiteProducts())
+        EXPECT_TRUE(has(audit.stillPresent, std::wstring(product.name) + L" " + product.productCode +
+                                                L" is registered with Windows Installer"))
+            << Narrow(product.name) << " expected in:\n" << described;
+    const std::wstring view32 = stage::IsWindows64() ? L"HKLM(32-bit view)\\" : L"HKLM\\";
+    const std::wstring view64 = stage::IsWindows64() ? L"HKLM(64-bit view)\\" : L"HKLM\\";
+    for (const std::wstring& key : {view64 + L"SOFTWARE\\Zelmar\\Endpoint", view32 + L"SOFTWARE\\Zelmar\\ManagedServices",
+                                    view32 + L"SOFTWARE\\Zelmar\\ZuzadaZozi"})
+        EXPECT_TRUE(has(audit.stillPresent, key)) << Narrow(key) << " expected in:\n" << described;
+    EXPECT_TRUE(has(audit.stillPresent, stage::PlatformFolder())) << described;
+    EXPECT_TRUE(has(audit.outsideChanged, L"added: " + view32 + stray)) << described;
+    EXPECT_EQ(audit.plantedMissing, std::vector<std::wstring>{planted}) << described;
+}

@@ -1,0 +1,51 @@
+#include "LogFilter.h"
+
+#include "LogEvent.h"
+
+#include <windows.h>
+
+namespace LogUtils {
+
+namespace {
+// Calls add with every non-empty piece of list between "|".
+template <typename Add>
+void ForEachPiece(const std::wstring& list, Add add)
+{
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t bar = list.find(L'|', start);
+        if (bar == std::wstring::npos) bar = list.size();
+        if (bar > start) add(list.substr(start, bar - start));
+        start = bar + 1;
+    }
+}
+}  // namespace
+
+CompiledFilter::CompiledFilter(const std::wstring& text)
+{
+    size_t firstDot = text.find(L'.');
+    if (firstDot == std::wstring::npos) return;
+    modulePattern_ = text.substr(0, firstDot);
+    size_t secondDot = text.find(L'.', firstDot + 1);
+    if (secondDot == std::wstring::npos) return;
+    bladeList_ = text.substr(firstDot + 1, secondDot - firstDot - 1);
+    ForEachPiece(text.substr(secondDot + 1), [this](const std::wstring& piece) { severities_.insert(SeverityFromName(piece)); });
+    ForEachPiece(bladeList_, [this](const std::wstring& piece) { blades_.insert(piece); });
+}
+
+bool FilterEvaluator::Evaluate(const ICompiledFilter& filter, const LogEvent& event,
+                               const Lookupable<const wchar_t*, const wchar_t*>&) const
+{
+    if (!filter.HasSeverity(event.severity)) return false;
+    const std::wstring& pattern = filter.GetModulePattern();
+    if (!pattern.empty() && pattern != L"*") {
+        std::wstring module = FromCodePage(event.moduleText ? event.moduleText : "", CP_THREAD_ACP);
+        if (module.size() < pattern.size() || _wcsnicmp(module.c_str(), pattern.c_str(), pattern.size()) != 0)
+            return false;
+    }
+    const std::wstring& blades = filter.GetBladeList();
+    if (blades.empty() || blades == L"*") return true;
+    return filter.HasBlade(event.blade ? event.blade : L"");
+}
+
+}  // namespace LogUtils

@@ -1,0 +1,211 @@
+#include "LogFormatter.h"
+
+#include "Handle.h"
+#include "LogEvent.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace LogUtils {
+
+namespace {
+
+void WriteNumber(OStream<char>& out, DWORD value, bool alternate)
+{
+    char text[36];
+    bool hex = alternate || static_cast<LONG>(value) < 0;
+    snprintf(text, sizeof(text), hex ? "%lx" : "%lu", static_cast<unsigned long>(value));
+    out.WriteString(text);
+}
+
+// Written when a text cannot be converted for the line.
+const char kConversionFailed[] = "Locale conversion failed!!!";
+
+void WriteUtf8(OStream<char>& out, const std::wstring& text)
+{
+    std::string bytes = ToCodePage(text, CP_UTF8);
+    if (bytes.empty() && !text.empty()) {
+        out.WriteString(kConversionFailed);
+        return;
+    }
+    out.WriteBytes(bytes.data(), bytes.size());
+}
+
+void WriteDate(OStream<char>& out, const SYSTEMTIME& t, bool alternate, bool slashes)
+{
+    char text[16];
+    if (!slashes)
+        snprintf(text, sizeof(text), alternate ? "%04u-%02u-%02u" : "%02u-%02u", alternate ? t.wYear : t.wMonth,
+                 alternate ? t.wMonth : t.wDay, t.wDay);
+    else
+        snprintf(text, sizeof(text), alternate ? "%02u/%02u/%04u" : "%02u/%02u", t.wMonth, t.wDay, t.wYear);
+    out.WriteString(text);
+}
+
+void WriteTime(OStream<char>& out, const SYSTEMTIME& t, bool alternate)
+{
+    unsigned hour = t.wHour == 0 ? 12 : (t.wHour > 12 ? t.wHour - 12u : t.wHour);
+    const char* half = t.wHour >= 12 ? "PM" : "AM";
+    char text[32];
+    if (alternate)
+        snprintf(text, sizeof(text), "%02u:%02u:%02u.%03u %s", hour, t.wMinute, t.wSecond, t.wMilliseconds, half);
+    else
+        snprintf(text, sizeof(text), "%02u:%02u:%02u %s", hour, t.wMinute, t.wSecond, half);
+    out.WriteString(text);
+}
+
+void WriteLocaleDateTime(OStream<char>& out, const SYSTEMTIME& t, LCID locale)
+{
+    wchar_t text[128] = {};
+    int date = GetDateFormatW(locale, 0, &t, nullptr, text, 128);
+    if (date > 0) {
+        text[date - 1] = L' ';
+        GetTimeFormatW(locale, 0, &t, nullptr, text + date, 128 - date);
+    }
+    WriteUtf8(out, text);
+}
+
+const char* ProcessName()
+{
+    static const std::string name = [] {
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        char* file = PathFindFileNameA(path);
+        PathRemoveExtensionA(file);
+        return std::string(file).substr(0, 31);
+    }();
+    return name.c_str();
+}
+
+DWORD SessionId()
+{
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) ||
+        !(version.wSuiteMask & (VER_SUITE_TERMINAL | VER_SUITE_SINGLEUSERTS)))
+        return 0;
+    using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD, DWORD*);
+    static const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto toSession = reinterpret_cast<ProcessIdToSessionIdFn>(
+        kernel ? GetProcAddress(kernel, "ProcessIdToSessionId") : nullptr);
+    DWORD session = 0;
+    if (!toSession || !toSession(GetCurrentProcessId(), &session)) return 0;
+    return session;
+}
+
+void WriteWindowStation(OStream<char>& out)
+{
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExW(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
+    wchar_t name[261] = {};  // 522 bytes
+    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, name, sizeof(name) - sizeof(wchar_t), nullptr);
+    WriteUtf8(out, name);
+}
+
+void WriteUserName(OStream<char>& out)
+{
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    GetUserNameW(name, &size);
+    WriteUtf8(out, name);
+}
+
+// " Error=<code>: <system text>", in 256 bytes, without the system text's line end.
+void WriteErrorText(OStream<char>& out, DWORD code)
+{
+    win::LastErrorKeeper keep;
+    char text[256];
+    int n = snprintf(text, sizeof(text), static_cast<LONG>(code) < 0 ? "Error=0x%08lx: " : "Error=%ld: ",
+                     static_cast<long>(code));
+    if (n < 0 || n >= static_cast<int>(sizeof(text))) n = 0;
+    DWORD got = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0x400,
+                               text + n, static_cast<DWORD>(sizeof(text) - n), nullptr);
+    size_t length = static_cast<size_t>(n) + got;
+    while (length > 0 && static_cast<unsigned char>(text[length - 1]) < 0x20) --length;
+    out.WriteString(" ");
+    out.WriteBytes(text, length);
+}
+
+void WriteMessage(OStream<char>& out, const LogEvent& event, bool overrideLocalization)
+{
+    const wchar_t* message = overrideLocalization && event.hasEnglish ? event.englishWideMessage : event.wideMessage;
+    int length = message == event.wideMessage ? event.messageLength : event.englishMessageLength;
+    std::string bytes = ToCodePage(std::wstring(message, static_cast<size_t>(length)), CP_UTF8);
+    out.WriteBytes(bytes.data(), bytes.size());
+    if (event.appendError) WriteErrorText(out, event.errorCode);
+}
+
+}  // namespace
+
+void ATLString_OStream::WriteBytes(const char* data, size_t count)
+{
+    target_.append(data, strnlen(data, count));
+}
+
+bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEvent& event, Encoding encoding,
+                          bool overrideLocalization) const
+{
+    if (!format) return true;
+    const SYSTEMTIME& t = event.localTime;
+    bool inToken = false;
+    bool alternate = false;
+    for (const wchar_t* p = format; *p; p = CharNextW(p)) {
+        wchar_t c = *p;
+        if (!inToken) {
+            if (c == L'%') {
+                inToken = true;
+                alternate = false;
+            } else {
+                char byte = static_cast<char>(c & 0xFF);
+                out.WriteBytes(&byte, 1);
+            }
+            continue;
+        }
+        if (c == L'+' || c == L'-') {
+            alternate = alternate || c == L'+';
+            continue;
+        }
+        inToken = false;
+        switch (c) {
+        case L'%': out.WriteString("%"); break;
+        case L's': {
+            const char* file = event.sourceFile ? event.sourceFile : "";
+            out.WriteString(alternate ? file : PathFindFileNameA(file));
+            break;
+        }
+        case L'L': WriteNumber(out, static_cast<DWORD>(event.line), false); break;
+        case L'd': WriteDate(out, t, alternate, false); break;
+        case L'D': WriteDate(out, t, alternate, true); break;
+        case L'T': WriteTime(out, t, alternate); break;
+        case L'A': WriteLocaleDateTime(out, t, LOCALE_USER_DEFAULT); break;
+        case L'a': WriteLocaleDateTime(out, t, LOCALE_SYSTEM_DEFAULT); break;
+        case L'p': WriteNumber(out, event.processId, alternate); break;
+        case L't': WriteNumber(out, event.threadId, alternate); break;
+        case L'P': {
+            char text[36];
+            snprintf(text, sizeof(text), "%8s", ProcessName());
+            out.WriteString(text);
+            break;
+        }
+        case L'i': WriteNumber(out, SessionId(), false); break;
+        case L'w': WriteWindowStation(out); break;
+        case L'U': WriteUserName(out); break;
+        case L'l': out.WriteString(SeverityName(event.severity)); break;
+        case L'f': out.WriteString(event.moduleText ? event.moduleText : ""); break;
+        case L'F': {
+            std::string blade = ToCodePage(event.blade ? event.blade : L"", encoding == EncodingAnsi ? CP_ACP : CP_UTF8);
+            out.WriteBytes(blade.data(), blade.size());
+            break;
+        }
+        case L'm': WriteMessage(out, event, overrideLocalization); break;
+        default: break;  // unknown tokens write nothing
+        }
+    }
+    return true;
+}
+
+}  // namespace LogUtils
+

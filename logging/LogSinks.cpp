@@ -1,0 +1,261 @@
+#include "LogSinks.h"
+
+#include "LogConfig.h"
+#include "LogEvent.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+namespace LogUtils {
+
+namespace {
+
+constexpr DWORD kLogFileAccess = 0xC0120196;  // GENERIC_READ | GENERIC_WRITE | FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES
+
+class SecurityAttributes {
+public:
+    SecurityAttributes()
+    {
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID system = nullptr;
+        PSID everyone = nullptr;
+        if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
+            system_.reset(system);
+        if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+            everyone_.reset(everyone);
+        DWORD aclSize = sizeof(ACL);
+        if (system_ && everyone_)
+            aclSize += 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(system) + GetLengthSid(everyone);
+        acl_.reset(new BYTE[aclSize]);
+        auto* acl = reinterpret_cast<ACL*>(acl_.get());
+        ok_ = system_ && everyone_ && InitializeAcl(acl, aclSize, ACL_REVISION) &&
+              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL, system) &&
+              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | READ_CONTROL, everyone) &&
+              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+        if (!ok_) DebugTrace(L"Exception occured while constructing CLogSecurityAttributes");
+        attributes_.nLength = sizeof(attributes_);
+        attributes_.lpSecurityDescriptor = &descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
+
+private:
+    struct FreeSid {
+        void operator()(void* sid) const { ::FreeSid(sid); }
+    };
+    std::unique_ptr<void, FreeSid> system_;
+    std::unique_ptr<void, FreeSid> everyone_;
+    std::unique_ptr<BYTE[]> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ok_ = false;
+};
+
+// One synchronous writer at a time in this process: two threads appending to
+// the same file would otherwise lock each other out through the share mode.
+win::CriticalSection& FileWriteLock()
+{
+    static win::CriticalSection lock;
+    return lock;
+}
+
+std::string BuildLine(const ILogSinkStreamer& streamer, const char* lineEnd)
+{
+    std::string line;
+    line.reserve(256);
+    ATLString_OStream out(line);
+    streamer.Stream(out);
+    line += lineEnd;
+    return line;
+}
+
+bool IsUtf16LineEnd(const BYTE* p) { return p[0] == 0x0A && p[1] == 0x00; }
+
+std::wstring CurrentProgramBaseName()
+{
+    wchar_t path[512] = {};
+    GetModuleFileNameW(nullptr, path, 511);
+    PathRemoveExtensionW(path);
+    return PathFindFileNameW(path);
+}
+
+DWORD ParseDword(const wchar_t* text, DWORD fallback)
+{
+    return text ? static_cast<DWORD>(wcstoul(text, nullptr, 10)) : fallback;
+}
+
+}  // namespace
+
+SECURITY_ATTRIBUTES* CLogSecurityAttributes()
+{
+    static SecurityAttributes attributes;
+    return attributes.get();
+}
+
+win::Handle OpenLogFile(const std::wstring& path)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        win::Handle file(CreateFileW(path.c_str(), kLogFileAccess, FILE_SHARE_READ, CLogSecurityAttributes(),
+                                     OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+        DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) {
+            Sleep(12);
+        } else if (error == ERROR_PATH_NOT_FOUND) {
+            std::wstring folder = path.substr(0, std::min<size_t>(path.find_last_of(L'\\'), 512));
+            SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+        } else {
+            break;
+        }
+        SetLastError(error);  // the caller traces the open's error, not the sleep's or the folder's
+    }
+    return {};
+}
+
+void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD newSize)
+{
+    if (truncatePercent >= 80) {
+        DebugTrace(L"Truncate size exceeded 80 so limiting to 20");
+        truncatePercent = 20;
+    }
+    DWORD cut = static_cast<DWORD>(std::trunc(truncatePercent / 100.0 * limit)) - limit + newSize;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart == 0 || size.HighPart != 0) return;
+    const DWORD fileSize = size.LowPart;
+
+    win::Handle mapping(CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr));
+    if (!mapping) {
+        DebugTrace(L"Error [%d] creating a file map for the log file.", static_cast<int>(GetLastError()));
+        return;
+    }
+    win::MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, fileSize));
+    if (!view) {
+        DebugTrace(L"Error mapping the view of a file.");
+        return;
+    }
+    BYTE* bytes = static_cast<BYTE*>(view.get());
+    DWORD mark = 0;
+    if (fileSize >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) mark = 3;
+    else if (fileSize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) mark = 2;
+
+    // The kept data starts after the first line end at or after the cut point.
+    DWORD keep = fileSize;
+    if (mark == 2) {
+        // UTF-16: whole characters only, and the line end is the character LF.
+        DWORD at = std::max(cut, mark);
+        at += (at - mark) % 2;
+        for (; at + 1 < fileSize; at += 2) {
+            if (IsUtf16LineEnd(bytes + at)) {
+                keep = at + 2;
+                break;
+            }
+        }
+    } else {
+        for (DWORD at = std::max(cut, mark); at < fileSize; ++at) {
+            if (bytes[at] == 0x00 || bytes[at] == 0x0A || bytes[at] == 0x1A) {
+                keep = at + 1;
+                break;
+            }
+        }
+    }
+    DWORD kept = fileSize - keep;
+    if (kept == 0) return;
+    memmove(bytes + mark, bytes + keep, kept);
+    view.reset();
+    mapping.reset();
+    LARGE_INTEGER end{};
+    end.QuadPart = mark + kept;
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+}
+
+std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& section,
+                                                    const Lookupable<const wchar_t*, const wchar_t*>& globals)
+{
+    const wchar_t* filename = section.Lookup(L"filename");
+    const wchar_t* logdir = globals.Lookup(L"logdir");
+    if (!filename || !logdir) return std::nullopt;
+    std::wstring path = filename;
+    const std::wstring token = L"%DEFLOGDIR%";
+    for (size_t at = path.find(token); at != std::wstring::npos; at = path.find(token, at + wcslen(logdir)))
+        path.replace(at, token.size(), logdir);
+    if (PathIsFileSpecW(filename)) path = std::wstring(logdir) + L"\\" + path;
+
+    DWORD limit = ParseDword(section.Lookup(L"maxsize"), 0x100000);
+    const wchar_t* limitsize = section.Lookup(L"limitsize");
+    if (!limitsize || _wcsicmp(limitsize, L"0") == 0) limit = kNoSizeLimit;
+    unsigned truncateBy = ParseDword(section.Lookup(L"truncateby"), 20);
+    return LogFileSink(std::move(path), limit, truncateBy, section.GetEncoding(), section);
+}
+
+bool LogFileSink::KeepsHandle() const
+{
+    const wchar_t* extreme = section_.Lookup(L"extremeLogging");
+    return extreme && _wcsicmp(extreme, L"1") == 0;
+}
+
+bool LogFileSink::Write(const ILogSinkStreamer& streamer)
+{
+    // Lines of asynchronous events are written at once as well until the
+    // asynchronous writer exists.
+    std::string line = BuildLine(streamer, "\r\n");
+    std::wstring wide;
+    const void* data = line.data();
+    DWORD size = static_cast<DWORD>(line.size());
+    if (encoding_ == EncodingUnicode) {
+        wide = FromCodePage(line, CP_UTF8);
+        data = wide.data();
+        size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+    }
+
+    win::Lock lock(FileWriteLock());
+    SinkHandle& kept = section_.GetSinkHandle();
+    win::Handle own;
+    HANDLE file = nullptr;
+    if (KeepsHandle() && kept.HasHandle()) {
+        file = kept.GetHandle();
+    } else {
+        own = OpenLogFile(path_);
+        if (!own) {
+            DebugTrace(L"Failed to open %s file [%d]!!!", path_.c_str(), static_cast<int>(GetLastError()));
+            return true;
+        }
+        file = own.get();
+        const wchar_t* affinity = section_.Lookup(L"affinity");
+        if (KeepsHandle() && affinity && _wcsicmp(affinity, CurrentProgramBaseName().c_str()) == 0) {
+            kept.SetHandle(own.release());
+        }
+    }
+
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER oldSize{};
+    SetFilePointerEx(file, zero, nullptr, FILE_END);
+    GetFileSizeEx(file, &oldSize);
+    DWORD written = 0;
+    if (oldSize.QuadPart == 0) {
+        static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
+        static const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+        if (encoding_ == EncodingUnicode) WriteFile(file, kUtf16Mark, sizeof(kUtf16Mark), &written, nullptr);
+        else if (encoding_ == EncodingUtf8) WriteFile(file, kUtf8Mark, sizeof(kUtf8Mark), &written, nullptr);
+    }
+    WriteFile(file, data, size, &written, nullptr);
+    DWORD newSize = oldSize.LowPart + size;
+    if (limit_ < newSize) TruncateLogFile(file, truncatePercent_, limit_, newSize);
+    return true;
+}
+
+bool DebugStringSink::Write(const ILogSinkStreamer& streamer)
+{
+    std::string line = BuildLine(streamer, "\n");
+    if (encoding_ == EncodingUnicode) OutputDebugStringW(FromCodePage(line, CP_UTF8).c_str());
+    else OutputDebugStringA(line.c_str());
+    return true;
+}
+
+}  // namespace LogUtils

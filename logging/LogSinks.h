@@ -1,0 +1,81 @@
+#pragma once
+// Where a formatted event goes: a log file or the debugger output.
+
+#include "Handle.h"
+#include "LogFormatter.h"
+#include "LogTypes.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+template <typename K, typename V>
+class Lookupable;
+
+namespace LogUtils {
+
+class ICompiledLogProperties;
+
+// What a sink receives: the event and the way to turn it into a line.
+class ILogSinkStreamer {
+public:
+    virtual ~ILogSinkStreamer() = default;
+    virtual void Stream(OStream<char>& out) const = 0;
+    virtual Encoding GetEncoding() const = 0;
+    virtual const LogEvent& GetEvent() const = 0;
+};
+
+class ILogSink {
+public:
+    virtual ~ILogSink() = default;
+    virtual bool Write(const ILogSinkStreamer& streamer) = 0;
+};
+
+// Process-wide security for created log files: LocalSystem and Everyone get
+// full access. Null when it could not be built (files then get the default).
+SECURITY_ATTRIBUTES* CLogSecurityAttributes();
+
+// Opens (or creates) a log file for appending: up to three attempts, 12 ms
+// apart after a sharing violation, creating the folder after a missing path.
+win::Handle OpenLogFile(const std::wstring& path);
+
+// Cuts the oldest part of an open log file of newSize bytes so that it ends up
+// below limit, on a line boundary, keeping its byte-order mark.
+void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD newSize);
+
+constexpr DWORD kNoSizeLimit = 0xFFFFFFFF;
+
+class LogFileSink : public ILogSink {
+public:
+    LogFileSink(std::wstring path, DWORD limit, unsigned truncatePercent, Encoding encoding,
+                ICompiledLogProperties& section)
+        : path_(std::move(path)), limit_(limit), truncatePercent_(truncatePercent), encoding_(encoding),
+          section_(section) {}
+
+    // The sink of a File section, or nothing without "filename" or "logdir".
+    static std::optional<LogFileSink> FromSection(ICompiledLogProperties& section,
+                                                  const Lookupable<const wchar_t*, const wchar_t*>& globals);
+
+    // Writes the line at once. Always true; failures go to DebugTrace.
+    bool Write(const ILogSinkStreamer& streamer) override;
+
+private:
+    bool KeepsHandle() const;
+
+    std::wstring path_;
+    DWORD limit_;
+    unsigned truncatePercent_;
+    Encoding encoding_;
+    ICompiledLogProperties& section_;
+};
+
+class DebugStringSink : public ILogSink {
+public:
+    explicit DebugStringSink(Encoding encoding) : encoding_(encoding) {}
+    bool Write(const ILogSinkStreamer& streamer) override;
+
+private:
+    Encoding encoding_;
+};
+
+}  // namespace LogUtils

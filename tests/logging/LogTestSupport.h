@@ -1,0 +1,55 @@
+#pragma once
+// Shared pieces of the logging tests: a manager over a scratch configuration
+// folder, events as the common library logs them, and the machine state that
+// the library touches (its folders under the common application data folder
+// and its registry keys), put back as it was when the program ends.
+
+#include "DbWinListener.h"
+#include "LogManager.h"
+#include "Scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace logtest {
+
+// Module text as the common library's statements record it.
+constexpr const char* kModule = "_T(\"AGSCommon\")";
+
+std::wstring CommonAppData();
+
+// A DefaultLogManager that watches its own scratch configuration folder.
+class ManagerBench {
+public:
+    explicit ManagerBench(const std::wstring& name);
+    // Writes logcfg.ini (ANSI text).
+    void WriteConfig(const std::string& text) const;
+    std::string ReadLog(const std::wstring& name) const { return testing_support::ReadFileBytes(logDir() + L"\\" + name); }
+    const std::wstring& folder() const { return scratch_.path(); }
+    std::wstring configFile() const { return scratch_ / L"cfg\\logcfg.ini"; }
+    std::wstring logDir() const { return scratch_ / L"logs"; }
+    LogUtils::DefaultLogManager& manager() { return *manager_; }
+
+    // An event as the common library builds it, for this bench's manager,
+    // written synchronously: bench.Event(LogUtils::Info)(L"AGSCommon", L"text %d", 5).
+    LogUtils::LogEvent Event(int severity, bool localise = false)
+    {
+        return LogUtils::LogEvent("C:\\src\\AGSCommon\\FileName.cpp", 42, LogUtils::ModeSynchronous, severity, kModule,
+                                  manager_.get(), localise);
+    }
+
+private:
+    testing_support::ScratchDir scratch_;
+    std::unique_ptr<LogUtils::DefaultLogManager> manager_;
+};
+
+// Success once the listener has received a message containing text (within
+// 5 s); the failure lists what it received instead.
+::testing::AssertionResult Heard(testing_support::DbWinListener& listener, const std::string& text);
+
+// Sets or deletes HKLM "SOFTWARE\Zelmar\Endpoint\Common\Log" "dwIsDebugOutputEnabled" (64-bit view).
+void SetDiagnosticsValue(const DWORD* value);
+
+}  // namespace logtest
