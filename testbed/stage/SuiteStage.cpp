@@ -172,10 +172,10 @@ void RemoveEmptyUpTo(std::wstring folder, const std::wstring& stop)
         folder = Parent(folder);
 }
 
-// Deletes the key and its empty parents below SOFTWARE.
+// Deletes the key and its empty parents, up to (not including) the root's child.
 void DeleteEmptyUp(std::wstring path, RegView view)
 {
-    while (path.find(L'\\') != path.rfind(L'\\') &&
+    while (path.find(L'\\') != std::wstring::npos &&
            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), static_cast<REGSAM>(view), 0) == ERROR_SUCCESS)
         path = Parent(path);
 }
@@ -346,8 +346,6 @@ bool IsEmptyInstallerContainer(const std::wstring& entry, const Snapshot& after)
     return true;
 }
 
-void Add(std::vector<std::wstring>& list, const std::wstring& line) { list.push_back(line); }
-
 }  // namespace
 
 bool IsWindows64()
@@ -380,7 +378,7 @@ std::vector<std::wstring> Lay(const Sources& sources)
         sources.suitePackages + L"\\GuardPlatform.msi", sources.suitePackages + L"\\" + common, sources.agentPackage};
     for (const std::wstring& package : packages) {
         DWORD code = RunAndWait(L"msiexec /i \"" + package + L"\" /qn");
-        if (code != 0) Add(problems, L"msiexec /i " + package + L" answered " + std::to_wstring(code));
+        if (code != 0) problems.push_back(L"msiexec /i " + package + L" answered " + std::to_wstring(code));
     }
 
     // Under Wine a parent's DLL folder does not reach its children, so
@@ -394,14 +392,14 @@ std::vector<std::wstring> Lay(const Sources& sources)
             win::Key key;
             if (win::CreateKey(HKEY_LOCAL_MACHINE, planted, KEY_ALL_ACCESS, view, key) != ERROR_SUCCESS ||
                 win::WriteString(key.get(), kPlantedValue, kPlantedText) != ERROR_SUCCESS)
-                Add(problems, L"cannot plant " + ViewName(view) + planted);
+                problems.push_back(L"cannot plant " + ViewName(view) + planted);
         }
     for (const std::wstring& file : PlantedFiles()) {
         SHCreateDirectoryExW(nullptr, Parent(file).c_str(), nullptr);
         win::Handle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
         if (!handle || !WriteFile(handle.get(), "not the suite's", 15, &written, nullptr))
-            Add(problems, L"cannot plant " + file);
+            problems.push_back(L"cannot plant " + file);
     }
     return problems;
 }
@@ -462,6 +460,41 @@ Snapshot TakeSnapshot(const std::vector<std::wstring>& extraFolders)
     return out;
 }
 
+namespace {
+
+// Entries added, removed or changed since before, apart from the files named in
+// ignoredFiles and Windows Installer's empty containers; with outsideOnly, also
+// apart from the footprint and the planted data.
+std::vector<std::wstring> Compare(const Snapshot& before, const std::vector<std::wstring>& extraFolders,
+                                  const std::vector<std::wstring>& ignoredFiles, bool outsideOnly)
+{
+    std::vector<std::wstring> changes;
+    std::set<std::wstring> ignored;
+    for (const std::wstring& file : ignoredFiles) ignored.insert(Lower(file));
+    const Snapshot after = TakeSnapshot(extraFolders);
+    auto compare = [&](const std::wstring& name, const wchar_t* what) {
+        if (ignored.count(Lower(name)) || (outsideOnly && (InFootprint(name) || InPlanted(name)))) return;
+        if (std::wstring(what) == L"added:" && IsEmptyInstallerContainer(name, after)) return;
+        changes.push_back(std::wstring(what) + L" " + name);
+    };
+    for (const auto& [name, value] : before) {
+        auto now = after.find(name);
+        if (now == after.end()) compare(name, L"removed:");
+        else if (now->second != value) compare(name, L"changed:");
+    }
+    for (const auto& [name, value] : after)
+        if (!before.count(name)) compare(name, L"added:");
+    return changes;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ChangesSince(const Snapshot& before, const std::vector<std::wstring>& extraFolders,
+                                       const std::vector<std::wstring>& ignoredFiles)
+{
+    return Compare(before, extraFolders, ignoredFiles, false);
+}
+
 std::wstring Serialize(const Snapshot& snapshot)
 {
     std::wstring text;
@@ -487,12 +520,12 @@ Audit TakeAudit(const Snapshot& before, const std::vector<std::wstring>& extraFo
     Audit audit;
     for (const Product& product : SuiteProducts())
         if (IsRegistered(product.productCode))
-            Add(audit.stillPresent, std::wstring(product.name) + L" " + product.productCode +
+            audit.stillPresent.push_back(std::wstring(product.name) + L" " + product.productCode +
                                         L" is registered with Windows Installer");
     for (const KeyItem& key : FootprintKeys())
-        if (KeyExists(key.path, key.view)) Add(audit.stillPresent, ViewName(key.view) + key.path);
+        if (KeyExists(key.path, key.view)) audit.stillPresent.push_back(ViewName(key.view) + key.path);
     for (const std::wstring& folder : FootprintFolders())
-        if (PathExists(folder)) Add(audit.stillPresent, folder);
+        if (PathExists(folder)) audit.stillPresent.push_back(folder);
 
     {
         win::Key key;
@@ -511,27 +544,13 @@ Audit TakeAudit(const Snapshot& before, const std::vector<std::wstring>& extraFo
             }
             for (size_t i = 0; i + 1 < strings.size(); i += 2) {
                 if (strings[i].empty()) continue;
-                Add(audit.pendingRestart, strings[i + 1].empty() ? L"delete " + strings[i]
+                audit.pendingRestart.push_back(strings[i + 1].empty() ? L"delete " + strings[i]
                                                                  : L"rename " + strings[i] + L" -> " + strings[i + 1]);
             }
         }
     }
 
-    std::set<std::wstring> ignored;
-    for (const std::wstring& file : ignoredFiles) ignored.insert(Lower(file));
-    const Snapshot after = TakeSnapshot(extraFolders);
-    auto compare = [&](const std::wstring& name, const wchar_t* what) {
-        if (InFootprint(name) || InPlanted(name) || ignored.count(Lower(name))) return;
-        if (std::wstring(what) == L"added:" && IsEmptyInstallerContainer(name, after)) return;
-        Add(audit.outsideChanged, std::wstring(what) + L" " + name);
-    };
-    for (const auto& [name, value] : before) {
-        auto now = after.find(name);
-        if (now == after.end()) compare(name, L"removed:");
-        else if (now->second != value) compare(name, L"changed:");
-    }
-    for (const auto& [name, value] : after)
-        if (!before.count(name)) compare(name, L"added:");
+    audit.outsideChanged = Compare(before, extraFolders, ignoredFiles, true);
 
     for (RegView view : Views())
         for (const std::wstring& planted : PlantedKeys()) {
@@ -539,10 +558,10 @@ Audit TakeAudit(const Snapshot& before, const std::vector<std::wstring>& extraFo
             std::wstring text;
             if (win::OpenKey(HKEY_LOCAL_MACHINE, planted, KEY_READ, view, key) != ERROR_SUCCESS ||
                 win::ReadString(key.get(), kPlantedValue, text) != ERROR_SUCCESS || text != kPlantedText)
-                Add(audit.plantedMissing, ViewName(view) + planted);
+                audit.plantedMissing.push_back(ViewName(view) + planted);
         }
     for (const std::wstring& file : PlantedFiles())
-        if (!PathExists(file)) Add(audit.plantedMissing, file);
+        if (!PathExists(file)) audit.plantedMissing.push_back(file);
     return audit;
 }
 

@@ -51,6 +51,12 @@ using Snapshot = std::map<std::wstring, std::wstring>;
 // extraFolders: more trees to take, such as the folder the run was started from.
 Snapshot TakeSnapshot(const std::vector<std::wstring>& extraFolders = {});
 
+// What was added, removed or changed since before (the same trees), apart
+// from the files named in ignoredFiles and Windows Installer's empty
+// containers; one line each.
+std::vector<std::wstring> ChangesSince(const Snapshot& before, const std::vector<std::wstring>& extraFolders = {},
+                                       const std::vector<std::wstring>& ignoredFiles = {});
+
 std::wstring Serialize(const Snapshot& snapshot);
 Snapshot Deserialize(const std::wstring& text);
 

@@ -75,6 +75,17 @@ protected:
     }
 
     std::vector<std::wstring> Compared() const { return {app_, caller_}; }
+    std::vector<std::wstring> RunLogs() const { return {caller_ + L"\\Uprooter.log", app_ + L"\\Uprooter.log"}; }
+
+    // Undoes the staging now and checks that the prefix is as the test found it.
+    void ExpectPrefixAsFound()
+    {
+        undo_.reset();
+        std::string changes;
+        for (const std::wstring& change : stage::ChangesSince(before_, Compared(), RunLogs()))
+            changes += "\n    " + Narrow(change);
+        EXPECT_TRUE(changes.empty()) << "expected the prefix as before staging; found:" << changes;
+    }
 
     // The values the framework was given, in order.
     std::vector<std::string> SelfProtection() const
@@ -141,12 +152,12 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
 
     // Nothing of the suite is left, nothing outside it changed, and another
     // product's data in the suite's folders and keys survived.
-    const stage::Audit audit =
-        stage::TakeAudit(before_, Compared(), {caller_ + L"\\Uprooter.log", app_ + L"\\Uprooter.log"});
+    const stage::Audit audit = stage::TakeAudit(before_, Compared(), RunLogs());
     EXPECT_TRUE(audit.stillPresent.empty() && audit.outsideChanged.empty() && audit.plantedMissing.empty())
         << "expected an empty audit apart from the restart; found:\n"
         << Narrow(stage::Describe(audit));
     std::cout << Narrow(stage::Describe(audit));
+    ExpectPrefixAsFound();
 }
 
 }  // namespace
@@ -183,4 +194,5 @@ TEST_F(TypicalRun, AuditNamesWhatIsLeftChangedOrGone)
     EXPECT_TRUE(has(audit.stillPresent, stage::PlatformFolder())) << described;
     EXPECT_TRUE(has(audit.outsideChanged, L"added: " + view32 + stray)) << described;
     EXPECT_EQ(audit.plantedMissing, std::vector<std::wstring>{planted}) << described;
+    ExpectPrefixAsFound();
 }
