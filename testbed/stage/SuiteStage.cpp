@@ -165,17 +165,27 @@ void RemoveTree(const std::wstring& folder)
     RemoveDirectoryW(folder.c_str());
 }
 
-// Removes folder and its parents up to (not including) stop while they are empty.
-void RemoveEmptyUpTo(std::wstring folder, const std::wstring& stop)
+// Whether the snapshot holds the entry (names compared without letter case).
+bool Had(const Snapshot& before, const std::wstring& entry)
 {
-    while (folder.size() > stop.size() && StartsWith(folder, stop) && RemoveDirectoryW(folder.c_str()))
+    if (before.count(entry)) return true;
+    return std::any_of(before.begin(), before.end(), [&](const auto& item) { return Lower(item.first) == Lower(entry); });
+}
+
+// Removes folder and its parents up to (not including) stop while they are
+// empty and were not there before staging.
+void RemoveEmptyUpTo(std::wstring folder, const std::wstring& stop, const Snapshot& before)
+{
+    while (folder.size() > stop.size() && StartsWith(folder, stop) && !Had(before, folder) &&
+           RemoveDirectoryW(folder.c_str()))
         folder = Parent(folder);
 }
 
-// Deletes the key and its empty parents, up to (not including) the root's child.
-void DeleteEmptyUp(std::wstring path, RegView view)
+// Deletes the key and its parents, up to (not including) the root's child,
+// while they are empty and were not there before staging.
+void DeleteEmptyUp(std::wstring path, RegView view, const Snapshot& before)
 {
-    while (path.find(L'\\') != std::wstring::npos &&
+    while (path.find(L'\\') != std::wstring::npos && !Had(before, ViewName(view) + path) &&
            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), static_cast<REGSAM>(view), 0) == ERROR_SUCCESS)
         path = Parent(path);
 }
@@ -404,7 +414,7 @@ std::vector<std::wstring> Lay(const Sources& sources)
     return problems;
 }
 
-void Undo()
+void Undo(const Snapshot& before)
 {
     const std::vector<Product>& products = SuiteProducts();
     for (auto product = products.rbegin(); product != products.rend(); ++product) {
@@ -418,13 +428,14 @@ void Undo()
     for (RegView view : Views())
         for (const std::wstring& planted : PlantedKeys()) {
             win::DeleteTree(HKEY_LOCAL_MACHINE, planted, view);
-            DeleteEmptyUp(Parent(planted), view);
+            DeleteEmptyUp(Parent(planted), view, before);
         }
     for (const std::wstring& file : PlantedFiles()) {
         DeleteFileW(file.c_str());
-        RemoveEmptyUpTo(Parent(file), Parent(Parent(Parent(file))));
+        RemoveEmptyUpTo(Parent(file), Parent(Parent(Parent(file))), before);
     }
-    for (const std::wstring& folder : FootprintFolders()) RemoveEmptyUpTo(Parent(folder), Parent(Parent(folder)));
+    for (const std::wstring& folder : FootprintFolders())
+        RemoveEmptyUpTo(Parent(folder), Parent(Parent(folder)), before);
 
     DWORD type = REG_EXPAND_SZ;
     std::wstring path = MachinePath(&type);

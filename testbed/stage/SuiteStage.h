@@ -37,17 +37,18 @@ std::wstring PlatformFolder();
 // wrong, one line each; empty when all is laid.
 std::vector<std::wstring> Lay(const Sources& sources);
 
+// Registry trees (both views) and folder trees around the suite, one entry per
+// key, value, folder and file, with a text that changes when the item does.
+using Snapshot = std::map<std::wstring, std::wstring>;
+
 // Uninstalls what is left of the suite and removes the planted data and the
-// search-path entry, whatever state a run left behind.
-void Undo();
+// search-path entry, whatever state a run left behind. Shared folders and keys
+// that held them go when empty, unless before (taken before Lay) holds them.
+void Undo(const Snapshot& before);
 
 // The environment block's PATH a new logon session sees: the machine's "Path"
 // with the platform folder that Lay appended.
 std::wstring SessionPath();
-
-// Registry trees (both views) and folder trees around the suite, one entry per
-// key, value, folder and file, with a text that changes when the item does.
-using Snapshot = std::map<std::wstring, std::wstring>;
 // extraFolders: more trees to take, such as the folder the run was started from.
 Snapshot TakeSnapshot(const std::vector<std::wstring>& extraFolders = {});
 

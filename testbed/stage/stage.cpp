@@ -2,7 +2,7 @@
 //   stage lay <suite package folder> <agent package>
 //   stage snapshot <file> [folder]          the state before laying, into file
 //   stage audit <snapshot file> [folder [ignored file...]]
-//   stage undo
+//   stage undo <snapshot file>
 // folder is one more tree to compare (where the run was started); ignored files
 // are the run's own logs there. audit exits 1 when anything of the suite is
 // left, anything outside it changed, or another product's data is gone.
@@ -73,11 +73,11 @@ int wmain(int argc, wchar_t** argv)
         Print(stage::Describe(audit));
         return audit.stillPresent.empty() && audit.outsideChanged.empty() && audit.plantedMissing.empty() ? 0 : 1;
     }
-    if (command == L"undo" && args.size() == 1) {
-        stage::Undo();
+    if (command == L"undo" && args.size() == 2) {
+        stage::Undo(stage::Deserialize(Wide(ReadAll(args[1]))));
         return 0;
     }
     Print(L"usage: stage lay <suite package folder> <agent package> | snapshot <file> [folder] |"
-          L" audit <snapshot file> [folder [ignored file...]] | undo\n");
+          L" audit <snapshot file> [folder [ignored file...]] | undo <snapshot file>\n");
     return 2;
 }

@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <iterator>
+
 using namespace testing_support;
 
 namespace logtest {
 
 namespace {
 const wchar_t kZelmarKey[] = L"SOFTWARE\\Zelmar";
+// The diagnostics switch's key and its parents below kZelmarKey, deepest first.
+const wchar_t* const kLogKeys[] = {L"SOFTWARE\\Zelmar\\Endpoint\\Common\\Log", L"SOFTWARE\\Zelmar\\Endpoint\\Common",
+                                   L"SOFTWARE\\Zelmar\\Endpoint"};
 
-bool KeyExists(win::RegView view)
+bool KeyExists(win::RegView view, const wchar_t* path = kZelmarKey)
 {
     win::Key key;
-    return win::OpenKey(HKEY_LOCAL_MACHINE, kZelmarKey, KEY_READ, view, key) == ERROR_SUCCESS;
+    return win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, view, key) == ERROR_SUCCESS;
 }
 
 // Whatever of the suite's folder and keys this program creates goes again at
@@ -26,12 +31,16 @@ public:
         folderExisted_ = FileExists(CommonAppData() + L"\\Zelmar");
         key64Existed_ = KeyExists(win::RegView::Bit64);
         key32Existed_ = KeyExists(win::RegView::Bit32);
+        for (size_t i = 0; i < std::size(kLogKeys); ++i) logKeysExisted_[i] = KeyExists(win::RegView::Bit64, kLogKeys[i]);
         DWORD on = 1;
         SetDiagnosticsValue(&on);
     }
     void TearDown() override
     {
         SetDiagnosticsValue(nullptr);
+        // Also when the suite's key was there before: the switch's keys are ours.
+        for (size_t i = 0; i < std::size(kLogKeys); ++i)
+            if (!logKeysExisted_[i]) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLogKeys[i], KEY_WOW64_64KEY, 0);
         if (!folderExisted_) RemoveTree(CommonAppData() + L"\\Zelmar");
         if (!key64Existed_) win::DeleteTree(HKEY_LOCAL_MACHINE, kZelmarKey, win::RegView::Bit64);
         if (!key32Existed_) win::DeleteTree(HKEY_LOCAL_MACHINE, kZelmarKey, win::RegView::Bit32);
@@ -41,6 +50,7 @@ private:
     bool folderExisted_ = false;
     bool key64Existed_ = false;
     bool key32Existed_ = false;
+    bool logKeysExisted_[std::size(kLogKeys)] = {};
 };
 
 [[maybe_unused]] ::testing::Environment* const kMachineState = ::testing::AddGlobalTestEnvironment(new MachineState);

@@ -20,6 +20,15 @@ namespace {
 
 const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
+// The machine field of a program or library's PE header (0 when unreadable).
+unsigned ImageMachine(const std::string& bytes)
+{
+    if (bytes.size() < 0x40) return 0;
+    const size_t pe = static_cast<unsigned char>(bytes[0x3C]) | static_cast<unsigned char>(bytes[0x3D]) << 8;
+    if (bytes.size() < pe + 6) return 0;
+    return static_cast<unsigned char>(bytes[pe + 4]) | static_cast<unsigned char>(bytes[pe + 5]) << 8;
+}
+
 std::string Lines(const std::vector<std::string>& lines)
 {
     std::string all;
@@ -28,11 +37,15 @@ std::string Lines(const std::vector<std::string>& lines)
 }
 
 // Undoes the staging at scope end, whatever the run left.
-struct StagingUndo {
-    StagingUndo() = default;
-    ~StagingUndo() { stage::Undo(); }
+class StagingUndo {
+public:
+    explicit StagingUndo(const stage::Snapshot& before) : before_(before) {}
+    ~StagingUndo() { stage::Undo(before_); }
     StagingUndo(const StagingUndo&) = delete;
     StagingUndo& operator=(const StagingUndo&) = delete;
+
+private:
+    const stage::Snapshot& before_;
 };
 
 class TypicalRun : public ::testing::Test {
@@ -53,7 +66,7 @@ protected:
                               (caller_ + L"\\launcher.exe").c_str(), FALSE));
 
         before_ = stage::TakeSnapshot(Compared());
-        undo_.emplace();
+        undo_.emplace(before_);
         std::vector<std::wstring> problems = stage::Lay(
             {X86Tree() + L"\\testbed\\sweeper-suite", X86Tree() + L"\\testbed\\agent\\ZelmarAgent.msi"});
         std::string text;
@@ -105,6 +118,13 @@ protected:
 
 TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
 {
+    // The staged framework has the machine's bitness (checked below: only the
+    // switch of that bitness can have set the property).
+    const unsigned machine = stage::IsWindows64() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    for (const wchar_t* library : {L"zlbizframework.dll", L"ZlVariantExport.dll", L"LogLib.dll"})
+        EXPECT_EQ(ImageMachine(ReadFileBytes(stage::PlatformFolder() + L"\\" + library)), machine)
+            << Narrow(library) << " in the platform folder";
+
     const DWORD code = Run();
     EXPECT_EQ(code, 1u) << "Uprooter's exit code after the newer suite's removal";
 
@@ -126,8 +146,9 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
     const std::vector<std::string> expected = {"false", "true", "false", "true", "false", "false"};
     EXPECT_EQ(SelfProtection(), expected) << "framework record:\n" << ReadFileBytes(framework_);
 
-    // Sweeper started the switch of the machine's bitness; the platform folder
-    // holds libraries of that bitness only, so only that build could set the property.
+    // Sweeper started the switch of the machine's bitness: the platform folder
+    // holds libraries of that bitness only, so only that build could load the
+    // framework and set the property.
     const std::vector<std::string> sweeper = LogMessages(temp_);
     const std::string platform = stage::IsWindows64() ? ">> Platform is 64-bit" : ">> Platform is 32-bit";
     EXPECT_EQ(std::count(sweeper.begin(), sweeper.end(), platform), 6) << Lines(sweeper);
