@@ -193,12 +193,11 @@ void DeleteEmptyUp(std::wstring path, RegView view, const Snapshot& before)
 std::wstring MachinePath(DWORD* type)
 {
     win::Key key;
-    win::OpenKey(HKEY_LOCAL_MACHINE, kEnvironment, KEY_READ, RegView::Native, key);
-    wchar_t buffer[8192] = {};
-    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), L"Path", nullptr, type, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS)
-        return L"";
-    return buffer;
+    std::wstring path;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kEnvironment, KEY_READ, RegView::Native, key) == ERROR_SUCCESS &&
+        RegQueryValueExW(key.get(), L"Path", nullptr, type, nullptr, nullptr) == ERROR_SUCCESS)
+        win::ReadString(key.get(), L"Path", path);
+    return path;
 }
 
 std::wstring PathEntry() { return L";" + PlatformFolder(); }
@@ -256,12 +255,17 @@ void TakeKey(Snapshot& out, const std::wstring& path, RegView view)
     if (win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, view, key) != ERROR_SUCCESS) return;
     const std::wstring name = ViewName(view) + path;
     out[name] = L"key";
-    std::vector<BYTE> data(65536);
-    for (DWORD i = 0;; ++i) {
-        wchar_t valueName[16384];
+    std::vector<BYTE> data(4096);
+    for (DWORD i = 0;;) {
+        wchar_t valueName[16384];  // the longest name Windows allows, and its end
         DWORD nameChars = 16384, bytes = static_cast<DWORD>(data.size()), type = 0;
-        if (RegEnumValueW(key.get(), i, valueName, &nameChars, nullptr, &type, data.data(), &bytes) != ERROR_SUCCESS)
-            break;
+        LONG status = RegEnumValueW(key.get(), i, valueName, &nameChars, nullptr, &type, data.data(), &bytes);
+        if (status == ERROR_MORE_DATA) {
+            data.resize(bytes);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) break;
+        ++i;
         std::wstring value(valueName, nameChars);
         // Reported apart: what waits for the restart.
         if (path == kSessionManager && value == L"PendingFileRenameOperations") continue;
@@ -422,8 +426,11 @@ void Undo(const Snapshot& before)
         SwitchOffFailingActions(product->productCode);
         RunAndWait(L"msiexec /x " + std::wstring(product->productCode) + L" /qn");
     }
-    for (const KeyItem& key : FootprintKeys()) win::DeleteTree(HKEY_LOCAL_MACHINE, key.path, key.view);
-    for (const std::wstring& folder : FootprintFolders()) RemoveTree(folder);
+    // What was there before staging is not the staging's to remove.
+    for (const KeyItem& key : FootprintKeys())
+        if (!Had(before, ViewName(key.view) + key.path)) win::DeleteTree(HKEY_LOCAL_MACHINE, key.path, key.view);
+    for (const std::wstring& folder : FootprintFolders())
+        if (!Had(before, folder)) RemoveTree(folder);
 
     for (RegView view : Views())
         for (const std::wstring& planted : PlantedKeys()) {
@@ -445,9 +452,10 @@ void Undo(const Snapshot& before)
 std::wstring SessionPath()
 {
     DWORD type = REG_EXPAND_SZ;
-    std::wstring path = MachinePath(&type);
-    wchar_t expanded[8192] = {};
-    ExpandEnvironmentStringsW(path.c_str(), expanded, 8192);
+    const std::wstring path = MachinePath(&type);
+    std::wstring expanded(ExpandEnvironmentStringsW(path.c_str(), nullptr, 0), L'\0');
+    DWORD chars = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+    expanded.resize(chars > 0 ? chars - 1 : 0);
     return expanded;
 }
 
@@ -534,9 +542,10 @@ Audit TakeAudit(const Snapshot& before, const std::vector<std::wstring>& extraFo
             audit.stillPresent.push_back(std::wstring(product.name) + L" " + product.productCode +
                                         L" is registered with Windows Installer");
     for (const KeyItem& key : FootprintKeys())
-        if (KeyExists(key.path, key.view)) audit.stillPresent.push_back(ViewName(key.view) + key.path);
+        if (KeyExists(key.path, key.view) && !Had(before, ViewName(key.view) + key.path))
+            audit.stillPresent.push_back(ViewName(key.view) + key.path);
     for (const std::wstring& folder : FootprintFolders())
-        if (PathExists(folder)) audit.stillPresent.push_back(folder);
+        if (PathExists(folder) && !Had(before, folder)) audit.stillPresent.push_back(folder);
 
     {
         win::Key key;

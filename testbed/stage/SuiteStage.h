@@ -62,7 +62,7 @@ std::wstring Serialize(const Snapshot& snapshot);
 Snapshot Deserialize(const std::wstring& text);
 
 struct Audit {
-    std::vector<std::wstring> stillPresent;    // of the staged footprint
+    std::vector<std::wstring> stillPresent;    // of the staged footprint (not what `before` held)
     std::vector<std::wstring> pendingRestart;  // PendingFileRenameOperations entries
     std::vector<std::wstring> outsideChanged;  // outside the footprint, against `before`
     std::vector<std::wstring> plantedMissing;  // another product's data that is gone

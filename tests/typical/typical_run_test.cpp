@@ -48,6 +48,33 @@ private:
     const stage::Snapshot& before_;
 };
 
+// Keeps the system's pending rename list as it was, restoring it at scope end.
+class PendingRenamesKept {
+public:
+    PendingRenamesKept()
+    {
+        win::OpenKey(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE | KEY_SET_VALUE, win::RegView::Native, key_);
+        DWORD bytes = 0;
+        had_ = RegQueryValueExW(key_.get(), kPending, nullptr, nullptr, nullptr, &bytes) == ERROR_SUCCESS;
+        saved_.resize(bytes);
+        if (had_) RegQueryValueExW(key_.get(), kPending, nullptr, nullptr, saved_.data(), &bytes);
+    }
+    ~PendingRenamesKept()
+    {
+        if (!had_) RegDeleteValueW(key_.get(), kPending);
+        else RegSetValueExW(key_.get(), kPending, 0, REG_MULTI_SZ, saved_.data(), static_cast<DWORD>(saved_.size()));
+    }
+    PendingRenamesKept(const PendingRenamesKept&) = delete;
+    PendingRenamesKept& operator=(const PendingRenamesKept&) = delete;
+
+private:
+    static constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr wchar_t kPending[] = L"PendingFileRenameOperations";
+    win::Key key_;
+    bool had_ = false;
+    std::vector<BYTE> saved_;
+};
+
 class TypicalRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -184,9 +211,15 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
 }  // namespace
 
 // The audit is not blind: on the staged suite it names every product, key and
-// folder of the footprint, a key added beside the suite, and planted data that went.
+// folder of the footprint, a key added beside the suite, a file left for the
+// restart, and planted data that went.
 TEST_F(TypicalRun, AuditNamesWhatIsLeftChangedOrGone)
 {
+    PendingRenamesKept pending;
+    const std::wstring doomed = root_ / L"doomed.txt";
+    ASSERT_TRUE(WriteFileBytes(doomed, "left for the restart"));
+    ASSERT_TRUE(MoveFileExW(doomed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << GetLastError();
+
     const std::wstring stray = L"SOFTWARE\\Zelmar\\Stray";
     {
         win::Key key;
@@ -215,5 +248,6 @@ TEST_F(TypicalRun, AuditNamesWhatIsLeftChangedOrGone)
     EXPECT_TRUE(has(audit.stillPresent, stage::PlatformFolder())) << described;
     EXPECT_TRUE(has(audit.outsideChanged, L"added: " + view32 + stray)) << described;
     EXPECT_EQ(audit.plantedMissing, std::vector<std::wstring>{planted}) << described;
+    EXPECT_TRUE(has(audit.pendingRestart, L"delete \\??\\" + doomed)) << described;
     ExpectPrefixAsFound();
 }
