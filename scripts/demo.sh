@@ -43,6 +43,10 @@ echo "  laid: four packages of the suite, the agent, the platform folder with th
 echo "  and another product's data in the suite's shared folders and keys"
 echo "Registered products of the suite:"
 registered
+section "The suite as laid (the audit's footprint, before the run)"
+# Only its first list: before the run, the installer's records of the suite
+# are changes too.
+{ stage audit 'C:\Support\before.txt' "$support" || true; } | sed -n '2,/^Left for/p' | sed '$d; s/^/  /'
 
 # --- Run it --------------------------------------------------------------------
 section "Running: cd /d $support && Uprooter.exe /suppressprompt"
@@ -71,5 +75,5 @@ section "Products of the suite still registered"
 left=$(registered)
 echo "${left:-  (none)}"
 
-section "Audit against the machine before the suite was laid"
+section "Audit after the run, against the machine before the suite was laid"
 stage audit 'C:\Support\before.txt' "$support" "$support\\Uprooter.log" | sed 's/^/  /' || true
