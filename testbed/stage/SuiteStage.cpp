@@ -126,10 +126,11 @@ DWORD RunAndWait(std::wstring commandLine)
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &pi))
         return GetLastError();
-    win::Handle process(pi.hProcess), thread(pi.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
+    win::ProcessInformation child;
+    child.take(pi);
+    WaitForSingleObject(child.process.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
+    GetExitCodeProcess(child.process.get(), &code);
     return code;
 }
 
@@ -154,7 +155,10 @@ void RemoveTree(const std::wstring& folder)
     do {
         std::wstring name = data.cFileName, path = folder + L"\\" + name;
         if (name == L"." || name == L"..") continue;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        const bool folder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (folder && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveDirectoryW(path.c_str());  // the link itself, never what it points to
+        else if (folder)
             RemoveTree(path);
         else {
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
