@@ -34,6 +34,8 @@ protected:
         ASSERT_TRUE(CopyFileW(BuildPath(std::wstring(L"testbed\\agent\\tvAgtSvc_") + variant + L".exe").c_str(),
                               (install / L"Agent\\tvAgtSvc.exe").c_str(), FALSE));
     }
+    // The tests' keys lie below "SOFTWARE\Zelmar", which nothing else holds here.
+    void TearDown() override { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar", 0, 0); }
 };
 
 TEST_F(AgentVersionFromRegistry, DefaultsTo10WhenAnythingIsMissing)

@@ -4,6 +4,7 @@
 #include "UprooterRun.h"
 
 #include <msi.h>
+#include <shlobj.h>
 
 using namespace testing_support;
 
@@ -77,6 +78,10 @@ TEST_F(UprooterRun, AgentIsUninstalledByProductCodeOnceHostCommonIsGone)
     EXPECT_EQ(MsiQueryProductStateW(agentProduct), INSTALLSTATE_UNKNOWN) << "the agent is still installed";
     if (MsiQueryProductStateW(agentProduct) == INSTALLSTATE_DEFAULT)
         RunAndWait(std::wstring(L"msiexec.exe /x ") + agentProduct + L" /qn");
+    // The installer leaves the empty parent folder it made.
+    wchar_t programFiles[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, programFiles);
+    RemoveDirectoryW((std::wstring(programFiles) + L"\\Zelmar").c_str());
 }
 
 TEST_F(UprooterRun, SecondInstanceExits5WhileTheFirstHoldsTheLock)
