@@ -48,19 +48,16 @@ std::wstring LibraryPath()
 
 }  // namespace
 
-TrustValidation::TrustValidation() { InitializeCriticalSection(&lock_); }
-
 TrustValidation::~TrustValidation()
 {
     control_.reset();
     done_ = false;
     status_ = 0;
-    DeleteCriticalSection(&lock_);
 }
 
 DWORD TrustValidation::Load()
 {
-    EnterCriticalSection(&lock_);
+    win::Lock lock(lock_);
     if (!done_) {
         done_ = true;
         win::Module library(LoadLibraryExW(LibraryPath().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -77,9 +74,7 @@ DWORD TrustValidation::Load()
         }
         // The library keeps itself loaded for the interface it gave out.
     }
-    DWORD status = status_;
-    LeaveCriticalSection(&lock_);
-    return status;
+    return status_;
 }
 
 DWORD TrustValidation::ValidateFile(const wchar_t* path)

@@ -3,16 +3,15 @@
 // loaded once per process on first use; when that fails, every validation of
 // the run answers the loading status.
 
-#include <windows.h>
-
+#include "Handle.h"
 #include "zlmtrust.h"
 
 #include <memory>
 
 class TrustValidation {
 public:
-    TrustValidation();
-    // Releases the interface, resets the state and deletes the lock.
+    TrustValidation() = default;
+    // Releases the interface and resets the state.
     ~TrustValidation();
     TrustValidation(const TrustValidation&) = delete;
     TrustValidation& operator=(const TrustValidation&) = delete;
@@ -33,7 +32,7 @@ private:
 
     DWORD Load();
 
-    CRITICAL_SECTION lock_;
+    win::CriticalSection lock_;
     bool done_ = false;
     DWORD status_ = 0;
     std::unique_ptr<ITrustValidationControl, Releaser> control_;

@@ -10,18 +10,6 @@ constexpr size_t kMessageChars = 4096;  // 4095 characters and the terminator
 constexpr size_t kBannerChars = 260;
 constexpr size_t kModulePathChars = 520;
 
-// RAII for the instance's critical section.
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Lock() { LeaveCriticalSection(&cs_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
-
 }  // namespace
 
 std::wstring DefaultLogPath()
@@ -46,17 +34,12 @@ std::string ToThreadAnsi(const std::wstring& text)
     return out;
 }
 
-CLogFile::CLogFile()
-{
-    InitializeCriticalSection(&lock_);
-    path_ = DefaultLogPath();
-}
+CLogFile::CLogFile() : path_(DefaultLogPath()) {}
 
 CLogFile::~CLogFile()
 {
     Write(Banner(L"Closing"));
     stream_.reset();
-    DeleteCriticalSection(&lock_);
 }
 
 std::string CLogFile::Banner(const wchar_t* kind) const
@@ -84,7 +67,7 @@ bool CLogFile::AppendToFile(const std::string& text)
 bool CLogFile::Open()
 {
     std::string banner = Banner(L"Opened");
-    Lock lock(lock_);
+    win::Lock lock(lock_);
     if (AppendToFile(banner)) active_ = 1;
     return active_ != 0;
 }
@@ -92,7 +75,7 @@ bool CLogFile::Open()
 void CLogFile::Write(const std::string& text)
 {
     if (!active_) return;
-    Lock lock(lock_);
+    win::Lock lock(lock_);
     AppendToFile(text);
 }
 
@@ -117,7 +100,7 @@ void CLogFile::LogV(const wchar_t* format, va_list args)
 
 CLogFile& CLogFile::operator=(const std::wstring& path)
 {
-    Lock lock(lock_);
+    win::Lock lock(lock_);
     path_ = path;
     return *this;
 }

@@ -41,7 +41,7 @@ private:
     bool AppendToFile(const std::string& text);
 
     unsigned char active_ = 0;
-    CRITICAL_SECTION lock_;
+    win::CriticalSection lock_;  // one open-write-close at a time
     std::wstring path_;
     win::Handle stream_;  // open only within a write
 };

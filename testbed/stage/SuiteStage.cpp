@@ -1,5 +1,6 @@
 #include "SuiteStage.h"
 
+#include "FileTree.h"
 #include "Handle.h"
 #include "Registry.h"
 
@@ -145,29 +146,6 @@ bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 bool IsRegistered(const wchar_t* productCode) { return MsiQueryProductStateW(productCode) == INSTALLSTATE_DEFAULT; }
 
 std::wstring Parent(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
-
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE found = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (found == INVALID_HANDLE_VALUE) return;
-    win::FindHandle search(found);
-    do {
-        std::wstring name = data.cFileName, path = folder + L"\\" + name;
-        if (name == L"." || name == L"..") continue;
-        const bool folder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        if (folder && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            RemoveDirectoryW(path.c_str());  // the link itself, never what it points to
-        else if (folder)
-            RemoveTree(path);
-        else {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        }
-    } while (FindNextFileW(search.get(), &data));
-    search.reset();
-    RemoveDirectoryW(folder.c_str());
-}
 
 // Whether the snapshot holds the entry (names compared without letter case).
 bool Had(const Snapshot& before, const std::wstring& entry)
@@ -434,7 +412,7 @@ void Undo(const Snapshot& before)
     for (const KeyItem& key : FootprintKeys())
         if (!Had(before, ViewName(key.view) + key.path)) win::DeleteTree(HKEY_LOCAL_MACHINE, key.path, key.view);
     for (const std::wstring& folder : FootprintFolders())
-        if (!Had(before, folder)) RemoveTree(folder);
+        if (!Had(before, folder)) win::RemoveTree(folder);
 
     for (RegView view : Views())
         for (const std::wstring& planted : PlantedKeys()) {

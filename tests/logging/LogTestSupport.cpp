@@ -41,7 +41,7 @@ public:
         // Also when the suite's key was there before: the switch's keys are ours.
         for (size_t i = 0; i < std::size(kLogKeys); ++i)
             if (!logKeysExisted_[i]) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLogKeys[i], KEY_WOW64_64KEY, 0);
-        if (!folderExisted_) RemoveTree(CommonAppData() + L"\\Zelmar");
+        if (!folderExisted_) win::RemoveTree(CommonAppData() + L"\\Zelmar");
         if (!key64Existed_) win::DeleteTree(HKEY_LOCAL_MACHINE, kZelmarKey, win::RegView::Bit64);
         if (!key32Existed_) win::DeleteTree(HKEY_LOCAL_MACHINE, kZelmarKey, win::RegView::Bit32);
     }

@@ -122,7 +122,7 @@ TEST(StringDB, OwnStringsComeFromBesideTheProgram)
     ASSERT_TRUE(WriteFileBytes(lang + L"\\0407\\strings.bin", "Own = \"Eigener Text\"\r\n"));
     std::wstring out;
     GetString(0x0807, out, L"Own");  // German (Switzerland) takes the German folder
-    RemoveTree(lang);
+    win::RemoveTree(lang);
     EXPECT_EQ(out, L"Eigener Text");
     GetString(0x0807, out, L"Own");  // cached: the file is not read again
     EXPECT_EQ(out, L"Eigener Text");

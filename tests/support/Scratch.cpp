@@ -1,5 +1,7 @@
 #include "Scratch.h"
 
+#include "FileTree.h"
+
 #include <shlobj.h>
 
 namespace testing_support {
@@ -15,35 +17,14 @@ std::wstring TempDir()
 }
 }  // namespace
 
-void RemoveTree(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW data;
-        win::FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
-        if (find) {
-            do {
-                std::wstring name = data.cFileName;
-                if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-            } while (FindNextFileW(find.get(), &data));
-        }
-        RemoveDirectoryW(path.c_str());
-        return;
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-    else DeleteFileW(path.c_str());
-}
-
 ScratchDir::ScratchDir(const std::wstring& name)
     : path_(TempDir() + L"\\zltest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()))
 {
-    RemoveTree(path_);
+    win::RemoveTree(path_);
     SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
+ScratchDir::~ScratchDir() { win::RemoveTree(path_); }
 
 ScratchKey::ScratchKey(HKEY root, const std::wstring& path, win::RegView view) : root_(root), path_(path), view_(view)
 {

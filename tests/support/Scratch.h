@@ -2,6 +2,7 @@
 // Scratch state owned by one test: a unique folder or registry key, removed
 // before and after use, plus small helpers to run children and read files.
 
+#include "FileTree.h"
 #include "Handle.h"
 #include "Registry.h"
 
@@ -42,8 +43,6 @@ private:
     win::Key key_;
 };
 
-// Removes a folder tree without following links; read-only files are cleared first.
-void RemoveTree(const std::wstring& path);
 
 // Runs a command line, waits, and returns the child's full 32-bit exit code
 // (0xFFFFFFFF with the error in GetLastError when it could not start).

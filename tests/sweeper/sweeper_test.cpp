@@ -257,7 +257,7 @@ TEST_F(SweeperProgram, ConfigurationErrorsEndWithOneBeforeTheCommandLine)
                   (std::vector<std::string>{"Starting Sweeper", line, "[ERROR]: Invalid uninstallation information",
                                             "Cannot read configuration XML"}))
             << config;
-        RemoveTree(temp_ / L"ZelmarLogs");
+        win::RemoveTree(temp_ / L"ZelmarLogs");
     }
 }
 

@@ -92,8 +92,26 @@ TEST(RegistryValues, StringWithoutTerminatorIsReadWhole)
 
 TEST(Wow64Redirection, GuardReachesTheNativeSystemFolderOnlyUnderWow64)
 {
-    win::FsRedirectionOff off;
-    EXPECT_EQ(off.active(), RunsUnderWow64());
+    if (!RunsUnderWow64()) {
+        win::FsRedirectionOff off;
+        EXPECT_FALSE(off.active()) << "nothing to switch off outside WOW64";
+        return;
+    }
+    // A marker in the real system folder (reached through Sysnative) is seen
+    // under "system32" only while redirection is off.
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring native = std::wstring(windows) + L"\\Sysnative\\zltest-redirection.txt";
+    const std::wstring system32 = std::wstring(windows) + L"\\system32\\zltest-redirection.txt";
+    ASSERT_TRUE(WriteFileBytes(native, "marker"));
+    EXPECT_FALSE(FileExists(system32)) << "redirected: system32 is the 32-bit folder";
+    {
+        win::FsRedirectionOff off;
+        EXPECT_TRUE(off.active());
+        EXPECT_TRUE(FileExists(system32)) << "with redirection off, system32 is the real system folder";
+    }
+    EXPECT_FALSE(FileExists(system32)) << "redirection is back at scope end";
+    DeleteFileW(native.c_str());
 }
 
 }  // namespace
