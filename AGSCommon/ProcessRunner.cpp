@@ -36,6 +36,8 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
 
 }  // namespace
 
+std::wstring UninstallKeyPath(const std::wstring& productCode) { return kUninstallKey + productCode; }
+
 bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
 {
     exitCode = kNoChildExitCode;
@@ -66,7 +68,7 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
 
 bool UninstallProductFromGUID(const std::wstring& productCode)
 {
-    const std::wstring keyPath = kUninstallKey + productCode;
+    const std::wstring keyPath = UninstallKeyPath(productCode);
     AGS_LOG(LogUtils::Info, L"UninstallProductFromGUID(): Uninstalling product [%s]", productCode.c_str());
 
     win::Key key;

@@ -7,6 +7,9 @@
 
 #include <string>
 
+// "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" and the product code as given.
+std::wstring UninstallKeyPath(const std::wstring& productCode);
+
 // Exit code reported when no child ran.
 constexpr DWORD kNoChildExitCode = 16389;
 

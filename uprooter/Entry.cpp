@@ -19,7 +19,6 @@ constexpr wchar_t kMutexName[] = L"Global\\TarvoUprooterSingleInstance";
 constexpr wchar_t kPromptCaption[] = L"Zelmar Endpoint Guard Uninstall";
 constexpr wchar_t kPromptText[] = L"Are you sure you want to uninstall Zelmar Endpoint Guard?";
 constexpr wchar_t kCleanupUtility[] = L"Sweeper.exe";
-constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr size_t kProductCodeChars = 40;
 constexpr long kFirstNewerMajorVersion = 10;
 
@@ -50,7 +49,7 @@ std::wstring OwnFolder(wchar_t& separator)
 void RemoveAgentAfterHostCommon()
 {
     win::Key hostCommon;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, std::wstring(kUninstallKey) + kHostCommonProductCode, KEY_READ,
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, UninstallKeyPath(kHostCommonProductCode), KEY_READ,
                      win::RegView::Bit64, hostCommon) == ERROR_SUCCESS)
         return;  // still registered: the agent stays
     RunLog().Log(L"HostCommon uninstalled successfully");
