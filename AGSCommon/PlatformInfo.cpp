@@ -1,6 +1,7 @@
 #include "PlatformInfo.h"
 
 #include "Handle.h"
+#include "Log.h"
 #include "Registry.h"
 
 #include <cstdio>
@@ -23,7 +24,74 @@ bool QueryFileVersion(std::vector<BYTE>& block, const wchar_t* subBlock, std::ws
     return true;
 }
 
+struct OsNameRow {
+    DWORD major;
+    int minor;        // -1: any
+    int productType;  // -1: any
+    const wchar_t* name;
+    int id;
+};
+
+// NT-family names, first match wins; 6.x other than a 6.1 workstation is "Windows Vista".
+constexpr OsNameRow kOsNames[] = {
+    {3, -1, -1, L"Windows NT 3.51", 2},  {4, -1, -1, L"Windows NT 4.0", 3},
+    {5, 0, -1, L"Windows 2000", 4},      {5, 1, -1, L"Windows XP", 5},
+    {5, 2, -1, L"Windows 2003 Family", 6}, {6, 1, VER_NT_WORKSTATION, L"Windows 7", 8},
+    {6, -1, -1, L"Windows Vista", 7},
+};
+
 }  // namespace
+
+winVersion::winVersion()
+{
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return;
+    versionText_ = std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion);
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
+    nt_ = true;
+    majorVersion_ = static_cast<int>(info.dwMajorVersion);
+    for (const OsNameRow& entry : kOsNames) {
+        if (entry.major != info.dwMajorVersion) continue;
+        if (entry.minor >= 0 && static_cast<DWORD>(entry.minor) != info.dwMinorVersion) continue;
+        if (entry.productType >= 0 && entry.productType != info.wProductType) continue;
+        osName_ = entry.name;
+        osId_ = entry.id;
+        return;
+    }
+}
+
+const OSVERSIONINFOEXW& GetPlatformVersion()
+{
+    static const OSVERSIONINFOEXW record = [] {
+        OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW);
+        if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) {
+            info = OSVERSIONINFOEXW{};
+            info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+            GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
+        }
+        return info;
+    }();
+    return record;
+}
+
+bool IsWow64()
+{
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process =
+        reinterpret_cast<IsWow64ProcessFn>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process"));
+    if (isWow64Process == nullptr) {
+        AGS_LOG(LogUtils::Debug, L"IsWow64Process API isn't defined in kernel32.");
+        return false;
+    }
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
+        AGS_LOG(LogUtils::Warning, L"IsWow64Process failed with %d error", static_cast<int>(GetLastError()));
+        return false;
+    }
+    return wow64 != FALSE;
+}
 
 bool GetFileVersionString(const std::wstring& file, std::wstring& version)
 {
