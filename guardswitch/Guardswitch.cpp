@@ -1,6 +1,7 @@
 // Guardswitch: turns the suite's self-protection on ("/EnableSP") or off
 // ("/DisableSP") for Sweeper and for the suite's validated installer custom
 // actions, and for nobody else. Answers through its exit code.
+#include "DllSearch.h"
 #include "ParentCheck.h"
 #include "SelfProtection.h"
 #include "argswitch.h"
@@ -10,6 +11,11 @@
 #include <shellapi.h>
 
 namespace {
+
+// First of all, before the switches register: no library the program loads
+// from now on comes from the caller's current folder. Whether that worked
+// decides whether the trust library may be looked for by its bare name.
+[[maybe_unused]] const bool g_currentFolderOut = TakeCurrentFolderOutOfDllSearch();
 
 CArgSwitch g_enableSp(L"EnableSP", false);
 CArgSwitch g_disableSp(L"DisableSP", false);

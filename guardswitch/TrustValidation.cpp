@@ -1,8 +1,10 @@
 #include "TrustValidation.h"
 
+#include "DllSearch.h"
 #include "Handle.h"
 
-#include <algorithm>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -21,29 +23,59 @@ bool IsWindows2000()
     return LOBYTE(LOWORD(version)) == 5 && HIBYTE(LOWORD(version)) == 0;
 }
 
-// The install folder's library, cut to 99 characters as a whole, or the bare
-// name when the folder is not registered.
-std::wstring LibraryPath()
+// Reads the registered install folder: 0, ERROR_MORE_DATA when it does not fit
+// in kInstallDirUnits with its terminator, or another status when it cannot be
+// read at all.
+DWORD ReadInstallFolder(std::wstring& folder)
 {
-    const std::wstring name = L"zlmtrust.dll";
     // Opened directly: the shared registry helpers bring in functions that
     // Windows XP lacks.
     win::Key key;
     REGSAM access = IsWindows2000() ? KEY_READ : KEY_READ | KEY_WOW64_32KEY;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", 0, access, key.put()) != ERROR_SUCCESS)
-        return name;
-    wchar_t folder[kInstallDirUnits] = {};
+    if (LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", 0, access, key.put()))
+        return status;
+    wchar_t value[kInstallDirUnits] = {};
     DWORD type = 0;
-    DWORD bytes = sizeof(folder);
-    if (RegQueryValueExW(key.get(), L"szInstallDir64", nullptr, &type, reinterpret_cast<BYTE*>(folder), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return name;
-    folder[kInstallDirUnits - 1] = L'\0';
-    std::wstring path = folder;
-    path += L"\\" + name;
-    path.resize(std::min(path.size(), kInstallDirUnits - 1));
-    return path;
+    DWORD bytes = sizeof(value);
+    if (LONG status = RegQueryValueExW(key.get(), L"szInstallDir64", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                       &bytes))
+        return status;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+    size_t length = wcsnlen(value, bytes / sizeof(wchar_t));
+    if (length >= kInstallDirUnits) return ERROR_MORE_DATA;  // stored without its terminator
+    folder.assign(value, length);
+    return 0;
+}
+
+// A drive and its root, or a UNC or device path: nothing the current folder
+// completes.
+bool IsFullPath(const std::wstring& folder)
+{
+    if (folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' && folder[2] == L'\\') return true;
+    return folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\';
+}
+
+// 0 and the library's path: in the registered install folder, or the bare
+// name when no folder can be read and the current folder is out of the DLL
+// search. Otherwise ERROR_MOD_NOT_FOUND: the folder, or the folder with the
+// name, does not fit in 99 characters (a cut path names another file); the
+// folder is not a full path (the caller's current folder would complete it);
+// the bare name would be looked for in the caller's current folder.
+DWORD LibraryPath(std::wstring& path)
+{
+    const std::wstring name = L"zlmtrust.dll";
+    std::wstring folder;
+    DWORD read = ReadInstallFolder(folder);
+    if (read == ERROR_MORE_DATA) return ERROR_MOD_NOT_FOUND;
+    if (read != 0) {
+        if (!CurrentFolderOutOfDllSearch()) return ERROR_MOD_NOT_FOUND;
+        path = name;
+        return 0;
+    }
+    std::wstring full = folder + L"\\" + name;
+    if (!IsFullPath(folder) || full.size() > kInstallDirUnits - 1) return ERROR_MOD_NOT_FOUND;
+    path = full;
+    return 0;
 }
 
 }  // namespace
@@ -60,21 +92,25 @@ DWORD TrustValidation::Load()
     win::Lock lock(lock_);
     if (!done_) {
         done_ = true;
-        win::Module library(LoadLibraryExW(LibraryPath().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-        if (!library) {
-            status_ = GetLastError() ? GetLastError() : ERROR_FILE_NOT_FOUND;
-        } else if (auto get = reinterpret_cast<GetTrustInterfaceFn>(GetProcAddress(library.get(), "GetTrustInterface"));
-                   !get) {
-            status_ = GetLastError() ? GetLastError() : ERROR_PROC_NOT_FOUND;
-        } else {
-            void* control = nullptr;
-            status_ = get(kTrustInterfaceName, &control);
-            if (status_ == 0 && !control) status_ = ERROR_ACCESS_DENIED;
-            if (status_ == 0) control_.reset(static_cast<ITrustValidationControl*>(control));
-        }
-        // The library keeps itself loaded for the interface it gave out.
+        status_ = LoadControl();
     }
     return status_;
+}
+
+DWORD TrustValidation::LoadControl()
+{
+    std::wstring path;
+    if (DWORD status = LibraryPath(path)) return status;
+    win::Module library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!library) return GetLastError() ? GetLastError() : ERROR_FILE_NOT_FOUND;
+    auto get = reinterpret_cast<GetTrustInterfaceFn>(GetProcAddress(library.get(), "GetTrustInterface"));
+    if (!get) return GetLastError() ? GetLastError() : ERROR_PROC_NOT_FOUND;
+    void* control = nullptr;
+    DWORD status = get(kTrustInterfaceName, &control);
+    if (status == 0 && !control) status = ERROR_ACCESS_DENIED;
+    if (status == 0) control_.reset(static_cast<ITrustValidationControl*>(control));
+    // The library keeps itself loaded for the interface it gave out.
+    return status;
 }
 
 DWORD TrustValidation::ValidateFile(const wchar_t* path)

@@ -1,7 +1,9 @@
 #pragma once
 // Validation through the suite's trust library, "zlmtrust.dll". The library is
-// loaded once per process on first use; when that fails, every validation of
-// the run answers the loading status.
+// loaded once per process on first use, from the install folder registered in
+// HKLM or, when none is registered, by its bare name; when that fails, or the
+// registered folder is unusable (ERROR_MOD_NOT_FOUND), every validation of the
+// run answers the loading status.
 
 #include "Handle.h"
 #include "zlmtrust.h"
@@ -30,7 +32,9 @@ private:
         void operator()(T* p) const { p->Release(); }
     };
 
+    // Loads once per process; the status every validation of the run answers.
     DWORD Load();
+    DWORD LoadControl();
 
     win::CriticalSection lock_;
     bool done_ = false;

@@ -11,6 +11,14 @@
 
 namespace testing_support {
 
+// The same folder named with length characters, padded with "\." steps.
+inline std::wstring Lengthened(std::wstring folder, size_t length)
+{
+    if ((length - folder.size()) % 2) folder += L"\\";
+    while (folder.size() < length) folder += L"\\.";
+    return folder;
+}
+
 // HKLM "Software\Zelmar\ZuzadaZozi" in the 32-bit view, fresh, removed at
 // scope end together with "Software\Zelmar" when nothing else is left there.
 class TrustKey {
@@ -46,6 +54,8 @@ public:
     const std::wstring& folder() const { return folder_; }
 
     void Register() { key_.Register(folder_); }
+    // Registers another value in the folder's place.
+    void Register(const std::wstring& value) { key_.Register(value); }
 
     // Lays a build of the stand-in ("zlmtrust" or "zlmtrust_noexport") into
     // folder as "zlmtrust.dll".

@@ -108,13 +108,45 @@ TEST_F(GuardswitchRun, AMissingTrustLibraryOrOneWithoutItsExportRefusesSweeper)
     EXPECT_EQ(RefusalLines(), 2u) << "the same line for both switches";
 }
 
-TEST_F(GuardswitchRun, WithoutARegisteredFolderTheTrustLibraryBesideTheProgramIsUsed)
+// The caller starts Guardswitch in a folder of its choosing (here the scratch
+// root): a library there is never used, one beside the program or on PATH is.
+TEST_F(GuardswitchRun, WithoutARegisteredFolderTheBareNameIsNotLookedForInTheCurrentFolder)
 {
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Zelmar\\ZuzadaZozi", KEY_WOW64_32KEY, 0);
     ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+    TrustInstall::Lay(root.path());
+    ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+    EXPECT_FALSE(FileExists(trustLog)) << "the library in the current folder must not be loaded";
+
+    for (const std::wstring& folder : {app, platform}) {
+        SCOPED_TRACE(Narrow(folder));
+        TrustInstall::Lay(folder);
+        EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0u);
+        EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+        DeleteFileW((folder + L"\\zlmtrust.dll").c_str());
+        DeleteFileW(frameworkLog.c_str());
+    }
+}
+
+// A registered value that cannot name the library is not "no value": the
+// bare name is not tried, even where it would find an approving library.
+TEST_F(GuardswitchRun, ARegisteredFolderThatCannotNameTheLibraryRefusesEveryCaller)
+{
     TrustInstall::Lay(app);
-    EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), 0u);
-    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
+    ASSERT_LT(trust.folder().size(), 118u);
+    struct Case {
+        const char* what;
+        std::wstring folder;
+    } cases[] = {
+        {"118 characters, more than its buffer holds", Lengthened(trust.folder(), 118)},
+        {"relative to the caller's current folder", L"trust"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        trust.Register(c.folder);
+        ExpectRefused(RunFrom(L"Sweeper.exe", L"/disablesp"));
+        EXPECT_FALSE(FileExists(trustLog)) << Dump(TrustCalls());
+    }
 }
 
 // Windows 2000 has no registry views: the folder is read from the program's
@@ -289,6 +321,27 @@ TEST_F(InstallerParent, WithoutAValidatedCustomActionCopyItIsRefused)
         EXPECT_EQ(calls[1].rfind("ValidateFile ", 0), 0u) << calls[1];
         DeleteFileW(trustLog.c_str());
     }
+}
+
+// A module path longer than its buffer of 260 units, whose first 259
+// characters end in "\MSI1.TMP": cut, it would look like a custom-action copy
+// and name another file.
+TEST_F(InstallerParent, AModulePathThatDoesNotFitItsBufferIsNeverValidated)
+{
+    const std::wstring copy = L"\\MSI1.TMP";
+    const size_t folderLength = MAX_PATH - 1 - copy.size();
+    std::wstring folder = root / L"deep";
+    while (folder.size() < folderLength) {
+        CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+        size_t left = folderLength - folder.size();
+        folder += L"\\" + std::wstring(left <= 61 ? left - 1 : 40, L'd');
+    }
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << GetLastError();
+    std::wstring module = L"\\\\?\\" + folder + copy + L".dll";
+    Copy(BuildPath(L"testbed\\parent\\customaction.dll"), module);
+
+    ExpectRefused(RunLoading(L"msiexec.exe", module, L"/disablesp"));
+    EXPECT_FALSE(FileExists(trustLog)) << Dump(TrustCalls());
 }
 
 TEST_F(InstallerParent, AValidatedCopyInAProcessNotNamedMsiexecIsRefused)
