@@ -4,7 +4,6 @@
 #include "Handle.h"
 
 #include <cwchar>
-#include <cwctype>
 #include <string>
 
 namespace {
@@ -51,7 +50,8 @@ DWORD ReadInstallFolder(std::wstring& folder)
 // completes.
 bool IsFullPath(const std::wstring& folder)
 {
-    if (folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' && folder[2] == L'\\') return true;
+    wchar_t drive = folder.empty() ? L'\0' : static_cast<wchar_t>(folder[0] | 0x20);
+    if (folder.size() >= 3 && drive >= L'a' && drive <= L'z' && folder[1] == L':' && folder[2] == L'\\') return true;
     return folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\';
 }
 

@@ -140,6 +140,8 @@ TEST_F(GuardswitchRun, ARegisteredFolderThatCannotNameTheLibraryRefusesEveryCall
     } cases[] = {
         {"118 characters, more than its buffer holds", Lengthened(trust.folder(), 118)},
         {"relative to the caller's current folder", L"trust"},
+        // The caller picks the drive: the same folders on a drive of its own.
+        {"relative to the caller's current drive", trust.folder().substr(2)},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -203,6 +205,18 @@ TEST_F(GuardswitchRun, UnderWineTheParentsDllFolderDoesNotReachTheProgram)
     platformOnPath.Drop();
     EXPECT_EQ(RunFrom(L"Sweeper.exe", L"/disablesp"), static_cast<DWORD>(STATUS_DLL_NOT_FOUND));
     EXPECT_EQ(FrameworkCalls(), std::vector<std::string>{});
+}
+
+// The load-time libraries are bound before Guardswitch runs any code, so the
+// caller's current folder still supplies them (on Windows too, after the
+// system folders, unless the caller set a DLL folder).
+TEST_F(GuardswitchRun, TheLoadTimeLibrariesAreFoundInTheCallersCurrentFolder)
+{
+    platformOnPath.Drop();
+    AddParent(L"Sweeper.exe");
+    std::wstring line = L"\"" + app + L"\\Sweeper.exe\" " + program + L" /disablesp";
+    EXPECT_EQ(Start(line, platform), 0u);
+    EXPECT_EQ(FrameworkCalls(), PropertySet(false));
 }
 
 // --- The Windows Installer as the parent ----------------------------------------
