@@ -49,6 +49,20 @@ TEST_F(UprooterRun, StartsSweeperFromItsOwnFolderAndExits1)
     EXPECT_EQ(starts[0], Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn "));
 }
 
+TEST_F(UprooterRun, SweeperIsLookedForInTheCurrentFolderAndStartedFromTheProgramsFolder)
+{
+    AddSweeperStandIn();
+    ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
+    EXPECT_EQ(Run(L"/suppressprompt", caller), 0u) << "only the program's folder holds Sweeper.exe";
+    EXPECT_TRUE(Contains(RunLogLines(), "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2"))
+        << Dump(RunLogLines());
+    EXPECT_FALSE(FileExists(root / L"sweeper-starts.txt"));
+
+    ASSERT_TRUE(CopyFileW((app + L"\\Sweeper.exe").c_str(), (caller + L"\\Sweeper.exe").c_str(), FALSE));
+    EXPECT_EQ(Run(L"/suppressprompt", caller), 1u);
+    EXPECT_EQ(ReadFileBytes(root / L"sweeper-starts.txt"), Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn \r\n"));
+}
+
 TEST_F(UprooterRun, RegisteredHostCommonKeepsTheAgentStep)
 {
     AddSweeperStandIn();
