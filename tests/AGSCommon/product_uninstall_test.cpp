@@ -42,15 +42,21 @@ protected:
 
     std::vector<std::string> Starts() { return SplitLines(ReadFileBytes(starts)); }
     std::vector<std::string> Entries() { return SplitLines(ReadFileBytes(entries)); }
+
+    // Registers "<stand-in> /I<product>" in the 64-bit view and uninstalls
+    // with the stand-in ending each run as listed.
+    bool UninstallWithExits(const wchar_t* exits)
+    {
+        ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
+        win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
+        ScopedEnv codes(L"ZL_STUB_EXITS", exits);
+        return UninstallProductFromGUID(kProduct);
+    }
 };
 
 TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
 {
-    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
-    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
-    ScopedEnv exits(L"ZL_STUB_EXITS", L"1618,1618,0");
-
-    EXPECT_TRUE(UninstallProductFromGUID(kProduct));
+    EXPECT_TRUE(UninstallWithExits(L"1618,1618,0"));
     EXPECT_EQ(Starts(), std::vector<std::string>(3, command));
     EXPECT_EQ(g_pauses, (std::vector<DWORD>{5000, 5000}));
     EXPECT_EQ(Entries().back(), "Info Ran process " + command + " 0 ");
@@ -58,11 +64,7 @@ TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
 
 TEST_F(ProductUninstall, AnotherInstallationOnEveryRunSpendsTheWholeBudget)
 {
-    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
-    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
-    ScopedEnv exits(L"ZL_STUB_EXITS", L"1618");
-
-    EXPECT_FALSE(UninstallProductFromGUID(kProduct));
+    EXPECT_FALSE(UninstallWithExits(L"1618"));
     EXPECT_EQ(Starts().size(), 61u);
     EXPECT_EQ(g_pauses, std::vector<DWORD>(60, 5000));
     auto lines = Entries();
@@ -73,10 +75,7 @@ TEST_F(ProductUninstall, AnotherInstallationOnEveryRunSpendsTheWholeBudget)
 
 TEST_F(ProductUninstall, RestartRequiredIsAFailureAfterOneRun)
 {
-    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
-    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
-    ScopedEnv exits(L"ZL_STUB_EXITS", L"3010,0");
-    EXPECT_FALSE(UninstallProductFromGUID(kProduct));
+    EXPECT_FALSE(UninstallWithExits(L"3010,0"));
     EXPECT_EQ(Starts().size(), 1u);
     auto lines = Entries();
     ASSERT_EQ(lines.size(), 5u);
