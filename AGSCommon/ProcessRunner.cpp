@@ -4,6 +4,8 @@
 #include "Handle.h"
 #include "Registry.h"
 
+#include <utility>
+
 namespace {
 
 constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -11,6 +13,8 @@ constexpr size_t kUninstallStringChars = 260;
 constexpr DWORD kInstallAlreadyRunning = 1618;
 constexpr int kRetryBudget = 60;
 constexpr DWORD kRetryPauseMs = 5000;
+
+RetryPause g_retryPause = Sleep;
 
 // Reads "UninstallString" as stored, only if it fits the fixed buffer with its
 // terminator; empty on any failure.
@@ -37,6 +41,8 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
 }  // namespace
 
 std::wstring UninstallKeyPath(const std::wstring& productCode) { return kUninstallKey + productCode; }
+
+RetryPause SetRetryPause(RetryPause pause) { return std::exchange(g_retryPause, pause); }
 
 bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
 {
@@ -92,7 +98,7 @@ bool UninstallProductFromGUID(const std::wstring& productCode)
         succeeded = RunProcess(commandLine.c_str(), exitCode);
         bool again = !succeeded && exitCode == kInstallAlreadyRunning && budget > 0;
         if (again) {
-            Sleep(kRetryPauseMs);
+            g_retryPause(kRetryPauseMs);
             --budget;
         }
         AGS_LOG(LogUtils::Info, L"Ran process %s %d ", commandLine.c_str(), static_cast<int>(exitCode));

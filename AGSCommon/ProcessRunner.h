@@ -23,6 +23,11 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode);
 // installation is in progress (1618). True if the last run ended with 0.
 bool UninstallProductFromGUID(const std::wstring& productCode);
 
+// The pause between two of those runs: Sleep unless replaced. Tests put a
+// short one in place to run the whole budget; returns the one it replaces.
+using RetryPause = VOID(WINAPI*)(DWORD milliseconds);
+RetryPause SetRetryPause(RetryPause pause);
+
 // Finds the snapshot entry of a process. False if the snapshot entry points or
 // the snapshot are unavailable, or the process is not in the snapshot.
 bool GetProcessEntryById(DWORD processId, PROCESSENTRY32W& entry);

@@ -10,8 +10,8 @@ constexpr size_t kMessageChars = 4096;  // 4095 characters and the terminator
 constexpr size_t kBannerChars = 260;
 constexpr size_t kModulePathChars = 520;
 
-}  // namespace
-
+// The program's own full path with everything from its last "." replaced by
+// ".log" (or ".log" appended when there is no ".").
 std::wstring DefaultLogPath()
 {
     wchar_t module[kModulePathChars] = {};
@@ -22,6 +22,8 @@ std::wstring DefaultLogPath()
     return path + L".log";
 }
 
+// Converts wide text with the calling thread's ANSI code page; characters the
+// code page lacks become its default character.
 std::string ToThreadAnsi(const std::wstring& text)
 {
     if (text.empty()) return {};
@@ -33,6 +35,8 @@ std::string ToThreadAnsi(const std::wstring& text)
                         nullptr);
     return out;
 }
+
+}  // namespace
 
 CLogFile::CLogFile() : path_(DefaultLogPath()) {}
 

@@ -46,13 +46,5 @@ private:
     win::Handle stream_;  // open only within a write
 };
 
-// The program's own full path with everything from its last "." replaced by
-// ".log" (or ".log" appended when there is no ".").
-std::wstring DefaultLogPath();
-
-// Converts wide text with the calling thread's ANSI code page; characters the
-// code page lacks become its default character.
-std::string ToThreadAnsi(const std::wstring& text);
-
 // The run log of the whole process.
 CLogFile& RunLog();

@@ -5,12 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace testing_support;
 
 namespace {
 
 constexpr wchar_t kProduct[] = L"{7B0E4C2D-5A1F-4B3E-9C8D-1E2F3A4B5C6D}";
 const std::wstring kKeyPath = std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
+
+// The pauses between runs are recorded, not slept, so the whole budget runs.
+std::vector<DWORD> g_pauses;
+VOID WINAPI RecordPause(DWORD milliseconds) { g_pauses.push_back(milliseconds); }
 
 class ProductUninstall : public ::testing::Test {
 protected:
@@ -24,38 +30,53 @@ protected:
                             "format=%l %m\r\nencoding=ANSI\r\nfilename=" +
                             Narrow(entries) + "\r\n"};
 
+    const std::string command = Narrow(stub + L" /X" + kProduct + L" /qn ");
+    RetryPause sleep = nullptr;
+
+    void SetUp() override
+    {
+        g_pauses.clear();
+        sleep = SetRetryPause(RecordPause);
+    }
+    void TearDown() override { SetRetryPause(sleep); }
+
     std::vector<std::string> Starts() { return SplitLines(ReadFileBytes(starts)); }
     std::vector<std::string> Entries() { return SplitLines(ReadFileBytes(entries)); }
+
+    // Registers "<stand-in> /I<product>" in the 64-bit view and uninstalls
+    // with the stand-in ending each run as listed.
+    bool UninstallWithExits(const wchar_t* exits)
+    {
+        ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
+        win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
+        ScopedEnv codes(L"ZL_STUB_EXITS", exits);
+        return UninstallProductFromGUID(kProduct);
+    }
 };
 
 TEST_F(ProductUninstall, RetriesWhileAnotherInstallationRunsThenSucceeds)
 {
-    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
-    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
-    ScopedEnv exits(L"ZL_STUB_EXITS", L"1618,1618,0");
+    EXPECT_TRUE(UninstallWithExits(L"1618,1618,0"));
+    EXPECT_EQ(Starts(), std::vector<std::string>(3, command));
+    EXPECT_EQ(g_pauses, (std::vector<DWORD>{5000, 5000}));
+    EXPECT_EQ(Entries().back(), "Info Ran process " + command + " 0 ");
+}
 
-    EXPECT_TRUE(UninstallProductFromGUID(kProduct));
-    const std::string command = Narrow(stub + L" /X" + kProduct + L" /qn ");
-    auto runs = Starts();
-    ASSERT_EQ(runs.size(), 3u);
-    for (auto& run : runs) EXPECT_EQ(run, command);
-
-    std::vector<std::string> ran;
-    for (auto& line : Entries())
-        if (line.rfind("Info Ran process ", 0) == 0) ran.push_back(line);
-    EXPECT_EQ(ran, (std::vector<std::string>{"Info Ran process " + command + " 1618 ",
-                                             "Info Ran process " + command + " 1618 ",
-                                             "Info Ran process " + command + " 0 "}));
+TEST_F(ProductUninstall, AnotherInstallationOnEveryRunSpendsTheWholeBudget)
+{
+    EXPECT_FALSE(UninstallWithExits(L"1618"));
+    EXPECT_EQ(Starts().size(), 61u);
+    EXPECT_EQ(g_pauses, std::vector<DWORD>(60, 5000));
+    auto lines = Entries();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Info Ran process " + command + " 1618 "), 61);
+    EXPECT_EQ(lines.back(),
+              "Info UninstallProductFromGUID(): Could not UnInstall [" + Narrow(kProduct) + "], ERROR: 1618");
 }
 
 TEST_F(ProductUninstall, RestartRequiredIsAFailureAfterOneRun)
 {
-    ScratchKey key(HKEY_LOCAL_MACHINE, kKeyPath, win::RegView::Bit64);
-    win::WriteString(key.get(), L"UninstallString", stub + L" /I" + kProduct);
-    ScopedEnv exits(L"ZL_STUB_EXITS", L"3010,0");
-    EXPECT_FALSE(UninstallProductFromGUID(kProduct));
+    EXPECT_FALSE(UninstallWithExits(L"3010,0"));
     EXPECT_EQ(Starts().size(), 1u);
-    const std::string command = Narrow(stub + L" /X" + kProduct + L" /qn ");
     auto lines = Entries();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[1], "Info RunProcess():: Command Line Argument - " + command);

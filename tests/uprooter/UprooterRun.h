@@ -44,12 +44,12 @@ protected:
             CopyFileW(BuildPath(L"testbed\\stub\\childstub.exe").c_str(), (app + L"\\Sweeper.exe").c_str(), FALSE));
     }
 
-    // Starts Uprooter through the launcher with the app folder as current
-    // folder; returns Uprooter's full exit code.
-    DWORD Run(const std::wstring& arguments)
+    // Starts Uprooter through the launcher with the app folder (or the one
+    // given) as current folder; returns Uprooter's full exit code.
+    DWORD Run(const std::wstring& arguments, const std::wstring& currentDir = L"")
     {
         std::wstring line = L"\"" + caller + L"\\launcher.exe\" \"" + app + L"\\Uprooter.exe\" " + arguments;
-        return RunAndWait(line, app);
+        return RunAndWait(line, currentDir.empty() ? app : currentDir);
     }
 
     std::vector<std::string> RunLogLines() { return SplitLines(ReadFileBytes(caller + L"\\Uprooter.log")); }

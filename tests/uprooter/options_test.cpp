@@ -1,4 +1,3 @@
-#include "Entry.h"
 #include "ProcessFlags.h"
 #include "Scratch.h"
 #include "reloUni.h"
@@ -66,18 +65,6 @@ TEST(OptionParserLog, CompleteCleanupIsLogged)
     EXPECT_TRUE(removal.logdataClobber(L"uprooter.exe -A"));
     EXPECT_EQ(ReadFileBytes(path).substr(before.size()),
               "reloUni::logdataClobber - Complete cleanup, Product Data logs will be deleted\r\n");
-}
-
-TEST(AgentVersion, MajorNumberIsReadLikeWcstol)
-{
-    EXPECT_EQ(MajorVersion(L"10.0.0"), 10);
-    EXPECT_EQ(MajorVersion(L"9.8.1.200"), 9);
-    EXPECT_EQ(MajorVersion(L"12"), 12);
-    EXPECT_EQ(MajorVersion(L"  11.2"), 11);
-    EXPECT_EQ(MajorVersion(L"10abc.1"), 10);
-    EXPECT_EQ(MajorVersion(L""), 0);
-    EXPECT_EQ(MajorVersion(L"v10.0"), 0);
-    EXPECT_EQ(MajorVersion(L".10"), 0);
 }
 
 }  // namespace

@@ -26,12 +26,18 @@ TEST_F(UprooterRun, NoSuiteAndNoSweeperTakesTheNewerPathAndExits0)
     EXPECT_EQ(lines[3].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[3];
 }
 
-TEST_F(UprooterRun, StartsSweeperFromItsOwnFolderAndExits1)
+TEST_F(UprooterRun, LooksForSweeperInTheCurrentFolderStartsItFromItsOwnAndExits1)
 {
     AddSweeperStandIn();
     ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
+    EXPECT_EQ(Run(L"/suppressprompt", caller), 0u) << "only the program's folder holds Sweeper.exe";
+    EXPECT_FALSE(FileExists(root / L"sweeper-starts.txt"));
+
+    ASSERT_TRUE(CopyFileW((app + L"\\Sweeper.exe").c_str(), (caller + L"\\Sweeper.exe").c_str(), FALSE));
+    ASSERT_TRUE(DeleteFileW((caller + L"\\Uprooter.log").c_str()));
     ScopedEnv exits(L"ZL_STUB_EXITS", L"1");  // Sweeper's own result does not matter
-    EXPECT_EQ(Run(L"/suppressprompt /all"), 1u);
+    EXPECT_EQ(Run(L"/suppressprompt /all", caller), 1u);
+    EXPECT_EQ(ReadFileBytes(root / L"sweeper-starts.txt"), Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn \r\n"));
 
     auto lines = RunLogLines();
     ASSERT_GE(lines.size(), 5u) << Dump(lines);
@@ -43,10 +49,6 @@ TEST_F(UprooterRun, StartsSweeperFromItsOwnFolderAndExits1)
     // No host-common key and no agent product: the key is gone, nothing more.
     EXPECT_TRUE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
     EXPECT_FALSE(Contains(lines, "Uninstalling ZA"));
-
-    auto starts = SplitLines(ReadFileBytes(root / L"sweeper-starts.txt"));
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0], Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn "));
 }
 
 TEST_F(UprooterRun, RegisteredHostCommonKeepsTheAgentStep)
