@@ -61,21 +61,16 @@ protected:
     }
 };
 
-TEST_F(LaunchAndWaitTest, ShortFormWithoutArgumentsIsTheWholeCommandLine)
+TEST_F(LaunchAndWaitTest, ShortFormAndArgumentsAsGivenWithoutATrailingBlank)
 {
     const std::string shortTool = Narrow(ShortTool());
     ASSERT_EQ(shortTool.find(' '), std::string::npos) << shortTool;
     EXPECT_TRUE(LaunchAndWait(tool, L"", log, 1));
     EXPECT_TRUE(LaunchAndWait(tool, nullptr, log, 1));
-    const Lines once = Lines{kTrying + shortTool} + kStarted + Lines{kCompleted};
-    EXPECT_EQ(Logged(), once + once);
-    EXPECT_EQ(Starts(), (Lines{shortTool, shortTool}));
-}
-
-TEST_F(LaunchAndWaitTest, ArgumentsAreUsedAsGivenLeadingBlankIncluded)
-{
     EXPECT_TRUE(LaunchAndWait(tool, L" -u", log, 1));
-    EXPECT_EQ(Starts(), Lines{Narrow(ShortTool()) + "  -u"});
+    const Lines once = Lines{kTrying + shortTool} + kStarted + Lines{kCompleted};
+    EXPECT_EQ(Logged(), once + once + Lines{kTrying + shortTool + "  -u"} + kStarted + Lines{kCompleted});
+    EXPECT_EQ(Starts(), (Lines{shortTool, shortTool, shortTool + "  -u"}));
 }
 
 TEST_F(LaunchAndWaitTest, LongPathWithABlankIsQuotedSoAPlantedProgramCannotRun)
