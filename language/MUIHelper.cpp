@@ -93,13 +93,13 @@ void DeleteUserValue(const wchar_t* path, const wchar_t* name)
     RegDeleteValueW(key.get(), name);
 }
 
-bool ReadAttribute(IXMLDOMElement* element, const wchar_t* name, std::wstring& out)
+// The attribute's text; empty when the element lacks it.
+std::wstring AttributeText(IXMLDOMElement* element, const wchar_t* name)
 {
     win::Bstr attribute(name);
     win::Variant value;
-    if (element->getAttribute(attribute.get(), value.put()) != S_OK || value.get().vt != VT_BSTR) return false;
-    out.assign(value.get().bstrVal, SysStringLen(value.get().bstrVal));
-    return true;
+    if (element->getAttribute(attribute.get(), value.put()) != S_OK || value.get().vt != VT_BSTR) return {};
+    return std::wstring(value.get().bstrVal, SysStringLen(value.get().bstrVal));
 }
 
 // The "BitmaskBitPosition" of the first child element of the document element
@@ -131,13 +131,10 @@ int BitPositionInLanguageList(const std::wstring& file, const std::wstring& lang
             type != NODE_ELEMENT)
             continue;
         win::ComPtr<IXMLDOMElement> element;
-        std::wstring language;
         if (FAILED(node->QueryInterface(kIidDomElement, element.putVoid())) || !element.get() ||
-            !ReadAttribute(element.get(), L"langID", language) ||
-            _wcsicmp(language.c_str(), languageText.c_str()) != 0)
+            _wcsicmp(AttributeText(element.get(), L"langID").c_str(), languageText.c_str()) != 0)
             continue;
-        std::wstring position;
-        if (!ReadAttribute(element.get(), L"BitmaskBitPosition", position)) return -1;
+        const std::wstring position = AttributeText(element.get(), L"BitmaskBitPosition");
         wchar_t* end = nullptr;
         long bit = wcstol(position.c_str(), &end, 10);
         return end != position.c_str() && bit >= 0 && bit <= 0x7FFF ? static_cast<int>(bit) : -1;
