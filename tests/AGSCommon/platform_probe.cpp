@@ -1,6 +1,6 @@
-// Reports the platform facts as this program sees them, one line each, into
-// the file named by its argument. Started by the platform tests under the
-// Windows versions that Wine reports per program.
+// Reports the platform facts as this program sees them into the file named by
+// its argument. Started by the platform tests under the Windows versions that
+// Wine reports per program; its restart request is recorded, never made.
 #include "PlatformInfo.h"
 
 #include <cstdio>
@@ -8,10 +8,19 @@
 namespace {
 
 UINT g_requestedFlags = 0xFFFFFFFF;
+BOOL g_privilegeEnabled = FALSE;
 
 BOOL WINAPI RecordRestart(UINT flags, DWORD)
 {
     g_requestedFlags = flags;
+    HANDLE token = nullptr;
+    PRIVILEGE_SET set{};
+    set.PrivilegeCount = 1;
+    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &set.Privilege[0].Luid);
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        PrivilegeCheck(token, &set, &g_privilegeEnabled);
+        CloseHandle(token);
+    }
     return TRUE;
 }
 
@@ -29,7 +38,7 @@ int wmain(int argc, wchar_t** argv)
     fwprintf(out, L"platform=%lu|%lu.%lu\n", record.dwPlatformId, record.dwMajorVersion, record.dwMinorVersion);
     g_RestartRequest = RecordRestart;
     int result = RestartComputer();
-    fwprintf(out, L"restart=%u|%d\n", g_requestedFlags, result);
+    fwprintf(out, L"restart=%u|%d|%d\n", g_requestedFlags, result, g_privilegeEnabled ? 1 : 0);
     fclose(out);
     return 0;
 }

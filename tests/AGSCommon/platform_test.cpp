@@ -1,6 +1,6 @@
-// Platform facts on the real prefix: the version table through Wine's
-// per-program Windows versions, WOW64 both ways, the special folders and their
-// registry fallbacks, the agent's version, the restart request and the agent's
+// Platform facts on the real prefix: the version table and the restart request
+// through Wine's per-program Windows versions, WOW64 both ways, the special
+// folders and their registry fallbacks, the agent's version and the agent's
 // right-to-left language export.
 #include "PlatformInfo.h"
 #include "Scratch.h"
@@ -29,13 +29,15 @@ struct VersionRow {
 };
 
 // Wine's "win7" reports a server product type, as Windows Server 2008 R2 does.
+// The restart line: the flags requested, the answer, and whether the shutdown
+// privilege (disabled when a program starts) was enabled at the request.
 const VersionRow kVersions[] = {
-    {nullptr, "os=Windows 7|8|1|6|6.1\r\nplatform=2|6.1\r\nrestart=6|0\r\n"},
-    {L"winxp", "os=Windows XP|5|1|5|5.1\r\nplatform=2|5.1\r\nrestart=6|0\r\n"},
-    {L"vista", "os=Windows Vista|7|1|6|6.0\r\nplatform=2|6.0\r\nrestart=6|0\r\n"},
-    {L"win8", "os=Windows Vista|7|1|6|6.2\r\nplatform=2|6.2\r\nrestart=6|0\r\n"},
-    {L"win7", "os=Windows Vista|7|1|6|6.1\r\nplatform=2|6.1\r\nrestart=6|0\r\n"},
-    {L"win98", "os=Unsupported OS|9|0|1|4.10\r\nplatform=1|4.10\r\nrestart=2|1\r\n"},
+    {nullptr, "os=Windows 7|8|1|6|6.1\r\nplatform=2|6.1\r\nrestart=6|0|1\r\n"},
+    {L"winxp", "os=Windows XP|5|1|5|5.1\r\nplatform=2|5.1\r\nrestart=6|0|1\r\n"},
+    {L"vista", "os=Windows Vista|7|1|6|6.0\r\nplatform=2|6.0\r\nrestart=6|0|1\r\n"},
+    {L"win8", "os=Windows Vista|7|1|6|6.2\r\nplatform=2|6.2\r\nrestart=6|0|1\r\n"},
+    {L"win7", "os=Windows Vista|7|1|6|6.1\r\nplatform=2|6.1\r\nrestart=6|0|1\r\n"},
+    {L"win98", "os=Unsupported OS|9|0|1|4.10\r\nplatform=1|4.10\r\nrestart=2|1|0\r\n"},
 };
 
 TEST(PlatformVersion, EachWindowsVersionGetsItsNameIdentifierAndRestart)
@@ -159,53 +161,6 @@ TEST_F(AgentVersion, AnExpandableFolderIsExpanded)
     EXPECT_EQ(GetAgentVersion(), L"9.8.1.200");
 }
 
-bool ShutdownPrivilegeEnabled()
-{
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-    win::Handle token(raw);
-    PRIVILEGE_SET set{};
-    set.PrivilegeCount = 1;
-    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &set.Privilege[0].Luid);
-    BOOL enabled = FALSE;
-    return PrivilegeCheck(token.get(), &set, &enabled) && enabled;
-}
-
-struct RestartRecord {
-    UINT flags = 0xFFFFFFFF;
-    bool privilegeEnabled = false;
-};
-RestartRecord g_restart;
-
-BOOL WINAPI RecordRestart(UINT flags, DWORD)
-{
-    g_restart = {flags, ShutdownPrivilegeEnabled()};
-    return TRUE;
-}
-
-void SetShutdownPrivilege(DWORD attributes)
-{
-    HANDLE raw = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &raw);
-    win::Handle token(raw);
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = attributes;
-    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-}
-
-TEST(PlatformRestart, AsksForAForcedRestartWithTheShutdownPrivilegeEnabled)
-{
-    SetShutdownPrivilege(0);
-    ASSERT_FALSE(ShutdownPrivilegeEnabled());
-    g_RestartRequest = RecordRestart;
-    EXPECT_EQ(RestartComputer(), 0);
-    g_RestartRequest = ExitWindowsEx;
-    EXPECT_EQ(g_restart.flags, static_cast<UINT>(EWX_REBOOT | EWX_FORCE));
-    EXPECT_TRUE(g_restart.privilegeEnabled);
-}
-
 class AgentLanguageExport : public ::testing::Test {
 protected:
     ScratchDir dir{L"rtl"};
@@ -217,7 +172,6 @@ protected:
     {
         GetCurrentDirectoryW(MAX_PATH, previous);
         SetCurrentDirectoryW(dir.path().c_str());
-        g_RightToLeft = 0;
     }
     void TearDown() override
     {
@@ -226,21 +180,21 @@ protected:
         win::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices", win::RegView::Native);
         RemoveEmptyZelmarKey(HKEY_LOCAL_MACHINE);
     }
-    // The agent writes its export as a UTF-16 registry file.
-    void WriteExport(const std::wstring& text, size_t padding = 0)
+    // The agent's export is a UTF-16 registry file; padding moves the entry back.
+    void WriteExport(const std::wstring& entry, size_t padding = 0)
     {
-        std::wstring content = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n" + std::wstring(padding, L';') +
-                               L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelmar\\ManagedServices\\Agent]\r\n" + text;
+        std::wstring text = L"\xFEFFWindows Registry Editor Version 5.00\r\n" + std::wstring(padding, L';') +
+                            L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelmar\\ManagedServices\\Agent]\r\n" + entry;
         ASSERT_TRUE(WriteFileBytes(dir / L"TarvoAgt_l.Reg",
-                                   std::string(reinterpret_cast<const char*>(content.data()), content.size() * 2)));
+                                   std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
     }
     std::wstring AgentLanguage()
     {
         win::Key key;
         std::wstring value;
-        win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices\\Agent", KEY_READ, win::RegView::Native,
-                     key);
-        if (key) win::ReadString(key.get(), L"XmlLanguageID", value);
+        if (win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices\\Agent", KEY_READ,
+                         win::RegView::Native, key) == ERROR_SUCCESS)
+            win::ReadString(key.get(), L"XmlLanguageID", value);
         return value;
     }
 };
@@ -252,7 +206,6 @@ TEST_F(AgentLanguageExport, HebrewInAnyCaseAsksForRightToLeft)
     EXPECT_TRUE(IsRTLSupportRequired(language, log));
     EXPECT_EQ(language, L"HEB");
     EXPECT_EQ(lines, (std::vector<std::wstring>{L"Calling IsRTLSupportRequired()", L"Call End IsRTLSupportRequired()"}));
-
     SetRtlLanguage(log);
     EXPECT_EQ(g_RightToLeft, 1);
     EXPECT_EQ(AgentLanguage(), L"HEB");
@@ -266,17 +219,11 @@ TEST_F(AgentLanguageExport, OtherLanguagesAndBrokenFilesDoNot)
     EXPECT_FALSE(IsRTLSupportRequired(language, log));
     EXPECT_EQ(lines, (std::vector<std::wstring>{L"Calling IsRTLSupportRequired()", L"Could not open TarvoAgt_l.Reg",
                                                 L"Calling IsRTLSupportRequired()", L"Could not read TarvoAgt_l.Reg"}));
-    const struct {
-        const wchar_t* text;
-        size_t padding;
-    } cases[] = {
-        {L"\"XmlLanguageID\"=\"ara\"\r\n", 0},
-        {L"\"XmlLanguageID\"=\"he", 0},                 // cut off after the name: nothing beyond the text is read
-        {L"\"XmlLanguageID\"=\"heb\"\r\n", 4999 - 80},  // beyond the 9998 bytes that are read
-    };
-    for (const auto& c : cases) {
-        WriteExport(c.text, c.padding);
-        EXPECT_FALSE(IsRTLSupportRequired(language, log)) << Narrow(c.text);
+    // Another language; a value cut off by the file's end; an entry past the 9998 bytes that are read.
+    for (auto [entry, padding] : {std::pair{L"\"XmlLanguageID\"=\"ara\"", 0}, std::pair{L"\"XmlLanguageID\"=\"he", 0},
+                                  std::pair{L"\"XmlLanguageID\"=\"heb\"", 4950}}) {
+        WriteExport(entry, padding);
+        EXPECT_FALSE(IsRTLSupportRequired(language, log)) << Narrow(entry);
     }
     EXPECT_EQ(language, L"untouched");
     SetRtlLanguage(log);

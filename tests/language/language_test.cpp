@@ -75,17 +75,12 @@ TEST_F(LanguageHelper, EffectiveLanguageIsTheConfiguredOneOrUsEnglish)
 
 TEST_F(LanguageHelper, RightToLeftAndBaseLanguages)
 {
-    for (const wchar_t* rtl : {L"040D", L"0401", L"4001", L"0820"}) EXPECT_TRUE(helper.IsRightToLeft(rtl)) << Narrow(rtl);
-    for (const wchar_t* ltr : {L"0409", L"0419", L"zz", L""}) EXPECT_FALSE(helper.IsRightToLeft(ltr)) << Narrow(ltr);
-    const struct {
-        LANGID language, base;
-    } mapped[] = {{1027, 1034}, {2057, 1033}, {5127, 1031}, {4100, 2052}, {2077, 1053}};
-    for (auto m : mapped) {
-        LANGID language = m.language;
-        EXPECT_TRUE(helper.MapToSupportedLanguage(language));
-        EXPECT_EQ(language, m.base) << m.language;
-    }
-    LANGID japanese = 1041;
+    EXPECT_TRUE(helper.IsRightToLeft(L"0401"));
+    EXPECT_TRUE(helper.IsRightToLeft(LANGID{0x0820}));
+    EXPECT_FALSE(helper.IsRightToLeft(L"zz")) << "read as US English";
+    LANGID catalan = 1027, japanese = 1041;
+    EXPECT_TRUE(helper.MapToSupportedLanguage(catalan));
+    EXPECT_EQ(catalan, 1034);
     EXPECT_FALSE(helper.MapToSupportedLanguage(japanese));
     EXPECT_EQ(japanese, 1041);
 }
@@ -93,8 +88,6 @@ TEST_F(LanguageHelper, RightToLeftAndBaseLanguages)
 TEST_F(LanguageHelper, AbbreviationsAreWindowsOwn)
 {
     EXPECT_EQ(helper.LanguageFromAbbreviation(L"deu"), 0x0407);
-    EXPECT_EQ(helper.LanguageFromAbbreviation(L"ENU"), 0x0409);
-    EXPECT_EQ(helper.LanguageFromAbbreviation(L"xyz"), 0);
     EXPECT_EQ(helper.LanguageFromAbbreviation(L"EN"), 0);
     // One language of every group, back from what Windows calls it.
     for (LANGID language : {0x0401, 0x0404, 0x0807, 0x1409, 0x0c0a, 0x140c, 0x0810, 0x083e, 0x0813, 0x0814, 0x0816,
@@ -107,12 +100,9 @@ TEST_F(LanguageHelper, AbbreviationsAreWindowsOwn)
 
 TEST_F(LanguageHelper, InstalledLanguagesFollowTheListAndTheBitmask)
 {
-    EXPECT_TRUE(LangUtils::IsBitSetInHexMask(L"1", 0));
     EXPECT_TRUE(LangUtils::IsBitSetInHexMask(L"100", 8));  // read as "0100"
     EXPECT_FALSE(LangUtils::IsBitSetInHexMask(L"100", 0));
     EXPECT_FALSE(LangUtils::IsBitSetInHexMask(L"1", 8));
-    EXPECT_TRUE(LangUtils::IsBitSetInHexMask(L"8000", 15));
-    EXPECT_FALSE(LangUtils::IsBitSetInHexMask(L"ff", -1));
 
     ScratchDir folder(L"languages");
     ASSERT_TRUE(WriteFileBytes(folder / L"Languages.xml",
@@ -121,7 +111,6 @@ TEST_F(LanguageHelper, InstalledLanguagesFollowTheListAndTheBitmask)
                                "  <Language langID=\"040C\" BitmaskBitPosition=\"8\"/>\r\n"
                                "  <Language langID=\"0410\"/>\r\n</Languages>\r\n"));
     EXPECT_TRUE(helper.IsLanguageInstalled(0x0407, folder.path(), L"1"));
-    EXPECT_FALSE(helper.IsLanguageInstalled(0x0407, folder.path(), L"2"));
     EXPECT_TRUE(helper.IsLanguageInstalled(0x040c, folder.path(), L"100")) << "langID in another case";
     EXPECT_FALSE(helper.IsLanguageInstalled(0x040c, folder.path(), L"")) << "no bitmask: the resource folder";
     EXPECT_FALSE(helper.IsLanguageInstalled(0x0410, folder.path(), L"ff")) << "no bit position";
@@ -146,8 +135,6 @@ TEST_F(LanguageHelper, ResourceLanguagesAreTheAgentsValidFolders)
     WriteFileBytes(agent / L"Agent\\Res\\0410", "a file, not a folder");
     InstallAgent(agent);
 
-    EXPECT_TRUE(helper.IsResourceLanguageAvailable(0x0407));
-    EXPECT_FALSE(helper.IsResourceLanguageAvailable(0x040c));
     EXPECT_TRUE(helper.GetResourceLanguages(languages));
     std::sort(languages.begin(), languages.end());
     // A name that is no language counts as US English.
@@ -162,13 +149,6 @@ TEST_F(LanguageHelper, ResetRemovesTheConfiguredLanguageAndTheComponentsCopies)
 {
     EXPECT_FALSE(helper.ResetConfiguredLanguage()) << "no desktop user interface key";
     Configure(L"1031");
-    win::Key key;
-    win::CreateKey(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\ManagedServices\\DesktopUI", KEY_ALL_ACCESS,
-                   win::RegView::Native, key);
-    RegDeleteValueW(key.get(), L"LANGID");
-    EXPECT_TRUE(helper.ResetConfiguredLanguage()) << "nothing configured";
-
-    Configure(L"1031");
     win::Key qlCore, netwarden, component;
     win::CreateKey(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\ZuzadaZozi\\QLCore", KEY_ALL_ACCESS, win::RegView::Native,
                    qlCore);
@@ -179,6 +159,7 @@ TEST_F(LanguageHelper, ResetRemovesTheConfiguredLanguageAndTheComponentsCopies)
                    KEY_READ, win::RegView::Native, component);
 
     EXPECT_TRUE(helper.ResetConfiguredLanguage());
+    EXPECT_TRUE(helper.ResetConfiguredLanguage()) << "nothing left to reset";
     DWORD language = 0;
     EXPECT_FALSE(helper.ReadConfiguredLanguage(language));
     std::wstring value;
