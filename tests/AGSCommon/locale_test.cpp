@@ -85,6 +85,16 @@ TEST_F(UserInterfaceLanguage, StringsComeInTheBestLanguageTheTableHolds)
     EXPECT_EQ(LoadLocalizedString(IDS_CLEANUP_CAPTION), row.caption) << "configured without strings";
 }
 
+TEST_F(UserInterfaceLanguage, UprooterCarriesTheTable)
+{
+    win::Module uprooter(
+        LoadLibraryExW(BuildPath(L"uprooter\\Uprooter.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(uprooter);
+    Configure(L"1031");
+    EXPECT_EQ(LoadLocalizedString(IDS_CLEANUP_CAPTION, uprooter.get()), kGermanCaption);
+    EXPECT_EQ(LoadLocalizedString(IDS_FIREWALL_MODULES + 1, uprooter.get()), L"zlFwCtl.dll");
+}
+
 // Every language must see the whole file lists: a list cut short would leave
 // the suite's files registered.
 TEST_F(UserInterfaceLanguage, FileListsAreWholeInEveryLanguage)
