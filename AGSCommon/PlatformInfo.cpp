@@ -28,7 +28,7 @@ constexpr wchar_t kSystemCoreFolder[] = L"\\Zelmar\\AGSSYSCORE";
 constexpr size_t kSystemFolderChars = 520;
 constexpr LANGID kUsEnglish = 1033;
 constexpr DWORD kLanguageExportRead = 9998;  // of a 10000-byte buffer
-constexpr size_t kLanguageValueOffset = 16;   // "XmlLanguageID"="heb": from the name to the value
+constexpr size_t kLanguageValueOffset = 16;  // "XmlLanguageID"="heb": from the name to the value
 constexpr size_t kLanguageValueChars = 3;
 
 bool QueryFileVersion(std::vector<BYTE>& block, const wchar_t* subBlock, std::wstring& version)
@@ -64,7 +64,7 @@ bool IsNtFamily() { return GetPlatformVersion().dwPlatformId == VER_PLATFORM_WIN
 std::wstring CurrentVersionFolder(const wchar_t* name)
 {
     std::wstring folder;
-    ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, name, kPathChars, 0, folder);
+    ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, name, kPathChars, win::RegView::Native, folder);
     return folder;
 }
 
@@ -243,14 +243,14 @@ std::wstring GetSpecialFolder(int number)
 bool GetZuzadaZoziFolder(std::wstring& path)
 {
     return ReadFolderValue(HKEY_LOCAL_MACHINE, kZuzadaZoziKey, IsWow64() ? L"szInstallDir64" : L"szInstallDir32",
-                           kPathChars, 0, path) == ERROR_SUCCESS;
+                           kPathChars, win::RegView::Native, path) == ERROR_SUCCESS;
 }
 
 bool GetZuzadaZoziFolderFromCommonFiles(std::wstring& path)
 {
     std::wstring common;
-    if (ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"CommonFilesDir", kPathChars, 0, common) !=
-        ERROR_SUCCESS)
+    if (ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"CommonFilesDir", kPathChars, win::RegView::Native,
+                        common) != ERROR_SUCCESS)
         return false;
     path = common + kSystemCoreFolder;
     return true;

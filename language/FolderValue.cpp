@@ -45,13 +45,12 @@ LONG ReadFolderValue(HKEY key, const wchar_t* name, size_t maxChars, std::wstrin
     return ERROR_SUCCESS;
 }
 
-LONG ReadFolderValue(HKEY root, const wchar_t* path, const wchar_t* name, size_t maxChars, REGSAM view,
+LONG ReadFolderValue(HKEY root, const wchar_t* path, const wchar_t* name, size_t maxChars, win::RegView view,
                      std::wstring& out)
 {
-    HKEY raw = nullptr;
-    LONG rc = RegOpenKeyExW(root, path, 0, KEY_READ | view, &raw);
+    win::Key key;
+    LONG rc = win::OpenKey(root, path, KEY_READ, view, key);
     if (rc != ERROR_SUCCESS) return rc;
-    win::Key key(raw);
     return ReadFolderValue(key.get(), name, maxChars, out);
 }
 

@@ -3,16 +3,15 @@
 // REG_EXPAND_SZ ("%ProgramFiles%\\..."); an expandable one names no file until
 // it is expanded, so every folder read goes through here.
 
-#include <windows.h>
+#include "Registry.h"
 
 #include <string>
 
 // Reads the REG_SZ or REG_EXPAND_SZ value name of root\path (KEY_READ in the
-// given access view flags, 0 for the process's own view) and expands an
-// expandable one. A value that does not fit a buffer of maxChars wide
+// given view) and expands an expandable one. A value that does not fit a buffer of maxChars wide
 // characters, before or after expansion, counts as unreadable, as it would for
 // a fixed buffer. Returns ERROR_SUCCESS or the reason; out is untouched on failure.
-LONG ReadFolderValue(HKEY root, const wchar_t* path, const wchar_t* name, size_t maxChars, REGSAM view,
+LONG ReadFolderValue(HKEY root, const wchar_t* path, const wchar_t* name, size_t maxChars, win::RegView view,
                      std::wstring& out);
 
 // The same for a key that is already open.

@@ -73,8 +73,8 @@ bool OpenConnector(win::Key& key)
 
 bool AgentInstallFolder(std::wstring& folder)
 {
-    return ReadFolderValue(HKEY_LOCAL_MACHINE, kConnectorKey, L"szInstallDir", kPathChars, 0, folder) ==
-           ERROR_SUCCESS;
+    return ReadFolderValue(HKEY_LOCAL_MACHINE, kConnectorKey, L"szInstallDir", kPathChars, win::RegView::Native,
+                           folder) == ERROR_SUCCESS;
 }
 
 bool KeyExists(HKEY root, const wchar_t* path)

@@ -205,7 +205,8 @@ TEST_F(AgentLanguageExport, HebrewInAnyCaseAsksForRightToLeft)
     WriteExport(L"\"XmlLanguageID\"=\"HEB\"\r\n");
     EXPECT_TRUE(IsRTLSupportRequired(language, log));
     EXPECT_EQ(language, L"HEB");
-    EXPECT_EQ(lines, (std::vector<std::wstring>{L"Calling IsRTLSupportRequired()", L"Call End IsRTLSupportRequired()"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::wstring>{L"Calling IsRTLSupportRequired()", L"Call End IsRTLSupportRequired()"}));
     SetRtlLanguage(log);
     EXPECT_EQ(g_RightToLeft, 1);
     EXPECT_EQ(AgentLanguage(), L"HEB");
