@@ -1,5 +1,7 @@
 #pragma once
-// Flags of the whole process, shared by the entry and the older-suite removal.
+// Flags of the whole process, shared by the entry, the older-suite removal and
+// the common library's deletion and language helpers. Bytes, 0 or 1; written
+// without locking, since the removal runs on one thread.
 
 extern unsigned char g_RebootNeeded;  // a removal step left work for the next restart
 extern unsigned char g_ForceReboot;   // option "f": restart without asking
