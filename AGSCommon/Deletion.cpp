@@ -78,10 +78,7 @@ public:
         const DWORD attributes = GetFileAttributesW(folder);
         if (attributes == INVALID_FILE_ATTRIBUTES) return;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & kHiddenSystemLink) == kHiddenSystemLink) return;
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            Log(L"Nukedir - Not following link %s", folder);
-            return;
-        }
+        // Also a link, a drive root or a protected folder.
         if (!removal_calls::MayDelete(folder)) {
             Log(L"Nukedir - Refused to delete directory %s", folder);
             return;
