@@ -1,10 +1,8 @@
 // Deferred deletions across a restart. The first phase leaves files and
 // folders for the restart through both branches (the pending rename list, and
-// WinInit.Ini from a child that Wine tells it runs on Windows 98); the script
-// then starts a new server session, which carries both out as a restart
-// does; the second phase checks what is left.
-//   deletion_restart_tests --gtest_filter=BeforeRestart.*   (then a restart)
-//   deletion_restart_tests --gtest_filter=AfterRestart.*
+// WinInit.Ini from a child that Wine tells it runs on Windows 98);
+// deletion_run.sh then starts a new server session, which carries both out as
+// a restart does; the second phase checks what is left.
 #include "Deletion.h"
 #include "FileName.h"
 #include "PendingDeletions.h"

@@ -16,7 +16,7 @@ using namespace testing_support;
 
 namespace {
 
-// Made from the Linux side by deletion_links.sh.
+// Made from the Linux side by deletion_run.sh.
 constexpr wchar_t kLinkTree[] = L"C:\\zltest-deletion\\tree";
 constexpr wchar_t kLinkTarget[] = L"C:\\zltest-deletion\\target\\precious.txt";
 constexpr wchar_t kMappedDrive[] = L"R:\\";  // the folder C:\zltest-deletion\drive
@@ -127,7 +127,7 @@ TEST_F(Deletion, NukedirEntersRecycledOnlyBelowTheRootAndNeverADriveRoot)
     EXPECT_FALSE(FileExists(dir / L"tree"));
 
     // The mapped drive's root holds a recycle folder and another folder.
-    ASSERT_TRUE(FileExists(L"R:\\RECYCLED\\kept.txt")) << "deletion_links.sh maps R:";
+    ASSERT_TRUE(FileExists(L"R:\\RECYCLED\\kept.txt")) << "deletion_run.sh maps R:";
     for (const wchar_t* root : {L"R:\\", L"R:"})
         EXPECT_EQ(LoggedNukedir(root), (std::vector<std::string>{"Nukedir - Refused to delete directory " +
                                                                  Narrow(root)}));
@@ -142,7 +142,7 @@ TEST_F(Deletion, NukedirEntersRecycledOnlyBelowTheRootAndNeverADriveRoot)
 TEST_F(Deletion, LinksInsideATreeAreNeverFollowed)
 {
     const std::wstring tree = kLinkTree, link = tree + L"\\sub\\linked";
-    ASSERT_TRUE(FileExists(kLinkTarget)) << "deletion_links.sh makes the tree";
+    ASSERT_TRUE(FileExists(kLinkTarget)) << "deletion_run.sh makes the tree";
     EXPECT_FALSE(ShellDelete((tree + std::wstring(1, L'\0')).c_str())) << "the shell would follow the link";
     EXPECT_FALSE(ShellDelete((link + L"\\precious.txt" + std::wstring(1, L'\0')).c_str()));
     EXPECT_TRUE(FileExists(tree + L"\\inner.txt"));
