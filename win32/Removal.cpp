@@ -1,6 +1,7 @@
 // The removal layer: judging paths, and deleting files and folder trees.
 #include "RemovalPaths.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace win::removal {
@@ -223,8 +224,12 @@ Judgement Judge(const std::wstring& path, Guard guard)
 
 std::vector<std::wstring> ProtectedFolders()
 {
-    std::vector<std::wstring> folders;
+    std::vector<std::wstring> folders, seen;
     for (const std::wstring& text : ProtectedFolderTexts()) {
+        // The sources overlap much; each text is made canonical once.
+        std::wstring folded = Folded(text);
+        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
+        seen.push_back(std::move(folded));
         std::wstring canonical;
         bool linkMet = false;
         DWORD error = 0;
@@ -275,7 +280,7 @@ Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, Tree
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             r = Result(Kind::Folder, j.path, false, GetLastError());
         } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            r = RemoveOneFile(j.path, inUse);
+            r = Result(Kind::Folder, j.path, false, ERROR_DIRECTORY);
         } else {
             RemoveContents(j.path, inUse, listener);
             const bool ok = RemoveDirectoryW(j.path.c_str()) != FALSE;

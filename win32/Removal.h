@@ -116,8 +116,9 @@ Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse);
 // Removes one empty folder.
 Record RemoveEmptyFolder(const std::wstring& path, Guard guard);
 
-// Deletes a folder with everything in it, depth-first, then the folder; a file
-// path is deleted as a file, a missing path is AlreadyAbsent. The result is the top's.
+// Deletes a folder with everything in it, depth-first, then the folder. A
+// missing path is AlreadyAbsent; a file is left alone (Failed, ERROR_DIRECTORY).
+// The result is the top's.
 Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, TreeListener* listener = nullptr);
 
 // --- Registry ----------------------------------------------------------------------
