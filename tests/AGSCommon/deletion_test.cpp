@@ -1,7 +1,6 @@
 // Deletion with deferred deletion on real files: held files, a loaded module,
 // folder trees with their run-log lines, links, drive roots and the shell.
 #include "Deletion.h"
-#include "FileName.h"
 #include "PendingDeletions.h"
 #include "ProcessFlags.h"
 #include "Scratch.h"
@@ -19,19 +18,6 @@ namespace {
 // Made from the Linux side by deletion_run.sh.
 constexpr wchar_t kLinkTree[] = L"C:\\zltest-deletion\\tree";
 constexpr wchar_t kLinkTarget[] = L"C:\\zltest-deletion\\target\\precious.txt";
-constexpr wchar_t kMappedDrive[] = L"R:\\";  // the folder C:\zltest-deletion\drive
-
-size_t Position(const std::vector<std::wstring>& items, const std::wstring& path)
-{
-    auto it = std::find_if(items.begin(), items.end(),
-                           [&](const std::wstring& item) { return _wcsicmp(item.c_str(), path.c_str()) == 0; });
-    return it == items.end() ? std::wstring::npos : static_cast<size_t>(it - items.begin());
-}
-
-win::Handle HoldWithoutDeleteSharing(const std::wstring& path)
-{
-    return win::Handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-}
 
 class Deletion : public ::testing::Test {
 protected:
@@ -45,24 +31,9 @@ protected:
         return lines;
     }
 
-    PendingListKept pending;
+    PendingList pending;
     ScratchDir dir{L"deletion"};
 };
-
-TEST_F(Deletion, HeldFileIsLeftForTheRestart)
-{
-    EXPECT_TRUE(RemoveFile((dir / L"never").c_str()));
-    EXPECT_EQ(g_RebootNeeded, 0);
-
-    const std::wstring file = dir / L"held.dll";
-    ASSERT_TRUE(WriteFileBytes(file, "x"));
-    win::Handle held = HoldWithoutDeleteSharing(file);
-    ASSERT_TRUE(held);
-    EXPECT_FALSE(RemoveFile(file.c_str()));
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_NE(Position(PendingDeletions(), file), std::wstring::npos);
-    EXPECT_EQ(g_RebootNeeded, 1);
-}
 
 TEST_F(Deletion, LoadedModuleEndsUnderAThrowAwayName)
 {
@@ -70,6 +41,8 @@ TEST_F(Deletion, LoadedModuleEndsUnderAThrowAwayName)
     ASSERT_TRUE(CopyFileW((ProgramDir() + L"\\deletion_module.dll").c_str(), module.c_str(), FALSE));
     win::Module loaded(LoadLibraryW(module.c_str()));
     ASSERT_TRUE(loaded);
+    EXPECT_TRUE(RemoveFile((dir / L"never").c_str()));
+    EXPECT_EQ(g_RebootNeeded, 0);
     EXPECT_TRUE(RemoveFile(module.c_str()));
     EXPECT_FALSE(FileExists(module)) << "the name is free at once";
 
@@ -78,7 +51,7 @@ TEST_F(Deletion, LoadedModuleEndsUnderAThrowAwayName)
     ASSERT_TRUE(find) << "the module stays in its folder under a uni name";
     const std::wstring aside = dir / data.cFileName;
     EXPECT_FALSE(FindNextFileW(find.get(), &data));
-    EXPECT_NE(Position(PendingDeletions(), aside), std::wstring::npos);
+    EXPECT_NE(PendingList::Position(aside), std::wstring::npos);
     EXPECT_EQ(g_RebootNeeded, 1);
 }
 
@@ -88,7 +61,7 @@ TEST_F(Deletion, NukedirLogsEachLevelInOrderAndDefersWhatIsHeld)
     ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr) && CreateDirectoryW(sub.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(top + L"\\a.txt", "a") && WriteFileBytes(sub + L"\\b.txt", "b"));
     SetFileAttributesW((top + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    win::Handle held = HoldWithoutDeleteSharing(sub + L"\\b.txt");
+    win::Handle held = Hold(sub + L"\\b.txt");
     ASSERT_TRUE(held);
 
     const std::string t = Narrow(top), s = Narrow(sub);
@@ -110,8 +83,8 @@ TEST_F(Deletion, NukedirLogsEachLevelInOrderAndDefersWhatIsHeld)
                                   }));
     EXPECT_FALSE(FileExists(top + L"\\a.txt")) << "read-only files go too";
     // Files before the folders that hold them.
-    const auto list = PendingDeletions();
-    const size_t file = Position(list, sub + L"\\b.txt"), inner = Position(list, sub), outer = Position(list, top);
+    const size_t file = PendingList::Position(sub + L"\\b.txt"), inner = PendingList::Position(sub),
+                 outer = PendingList::Position(top);
     ASSERT_NE(outer, std::wstring::npos);
     EXPECT_LT(file, inner);
     EXPECT_LT(inner, outer);
@@ -126,14 +99,13 @@ TEST_F(Deletion, NukedirEntersRecycledOnlyBelowTheRootAndNeverADriveRoot)
     Nukedir((dir / L"tree").c_str());
     EXPECT_FALSE(FileExists(dir / L"tree"));
 
-    // The mapped drive's root holds a recycle folder and another folder.
+    // R: maps C:\zltest-deletion\drive, whose root holds a recycle folder and another folder.
     ASSERT_TRUE(FileExists(L"R:\\RECYCLED\\kept.txt")) << "deletion_run.sh maps R:";
     for (const wchar_t* root : {L"R:\\", L"R:"})
         EXPECT_EQ(LoggedNukedir(root), (std::vector<std::string>{"Nukedir - Refused to delete directory " +
                                                                  Narrow(root)}));
     EXPECT_TRUE(FileExists(L"R:\\RECYCLED\\kept.txt"));
     EXPECT_TRUE(FileExists(L"R:\\other\\kept.txt"));
-    EXPECT_TRUE(FileExists(kMappedDrive));
     // Given the recycle folder itself, Nukedir goes in.
     Nukedir(L"R:\\RECYCLED");
     EXPECT_FALSE(FileExists(L"R:\\RECYCLED"));
@@ -146,39 +118,17 @@ TEST_F(Deletion, LinksInsideATreeAreNeverFollowed)
     EXPECT_FALSE(ShellDelete((tree + std::wstring(1, L'\0')).c_str())) << "the shell would follow the link";
     EXPECT_FALSE(ShellDelete((link + L"\\precious.txt" + std::wstring(1, L'\0')).c_str()));
     EXPECT_TRUE(FileExists(tree + L"\\inner.txt"));
+    EXPECT_FALSE(ShellDelete(L"\0\0"));
+    EXPECT_TRUE(ShellDelete((tree + L"\\sub\\deeper.txt" + std::wstring(1, L'\0')).c_str()));
+    EXPECT_FALSE(FileExists(tree + L"\\sub\\deeper.txt"));
 
     auto lines = LoggedNukedir(tree);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Nukedir - Not following link " + Narrow(link)), lines.end());
     EXPECT_TRUE(FileExists(kLinkTarget));
     EXPECT_FALSE(FileExists(tree + L"\\inner.txt"));
-    EXPECT_FALSE(FileExists(tree + L"\\sub\\deeper.txt"));
     EXPECT_TRUE(FileExists(link)) << "the link is left, and its folders with it";
     EXPECT_EQ(LoggedNukedir(link), (std::vector<std::string>{"Nukedir - Refused to delete directory " + Narrow(link)}));
     EXPECT_TRUE(FileExists(kLinkTarget));
-}
-
-TEST_F(Deletion, ShellDeleteRemovesAPlainTree)
-{
-    const std::wstring tree = dir / L"shell";
-    ASSERT_EQ(SHCreateDirectoryExW(nullptr, (tree + L"\\deep").c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(WriteFileBytes(tree + L"\\deep\\r.txt", "r"));
-    SetFileAttributesW((tree + L"\\deep\\r.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(ShellDelete(L"\0\0"));
-    EXPECT_TRUE(ShellDelete((tree + std::wstring(1, L'\0')).c_str()));
-    EXPECT_FALSE(FileExists(tree));
-}
-
-TEST_F(Deletion, MarkDeleteAfterRebootFreesTheNameAtOnce)
-{
-    const std::wstring file = dir / L"agent.exe";
-    ASSERT_TRUE(WriteFileBytes(file, "x"));
-    FileName(file.c_str()).MarkDeleteAfterReboot();
-    EXPECT_FALSE(FileExists(file));
-    const auto list = PendingDeletions();
-    ASSERT_FALSE(list.empty());
-    EXPECT_EQ(list.back().rfind(dir.path() + L"\\TVO", 0), 0u) << Narrow(list.back());
-    EXPECT_TRUE(FileExists(list.back()));
-    EXPECT_EQ(g_RebootNeeded, 1);
 }
 
 }  // namespace

@@ -49,42 +49,33 @@ TEST(ProfileParse, Utf16IsRefusedAndLeftAlone)
     ScratchDir dir(L"profile-utf16");
     const std::string utf16("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0v\0", 18);
     ASSERT_TRUE(WriteFileBytes(dir / L"a.ini", utf16));
-    {
-        CProfile profile;
-        EXPECT_FALSE(profile.Load(dir / L"a.ini"));
-        EXPECT_EQ(profile.SectionCount(), 0u);
-    }
+    CProfile profile;
+    EXPECT_FALSE(profile.Load(dir / L"a.ini"));
+    EXPECT_EQ(profile.SectionCount(), 0u);
+    profile.Save();
     EXPECT_EQ(ReadFileBytes(dir / L"a.ini"), utf16);
 }
 
-TEST(ProfileEdit, SectionsAndEntries)
+TEST(ProfileParse, RemovalsFollowTheirCaseRules)
 {
     CProfile profile;
     ASSERT_TRUE(profile.Parse("[a]\r\nk=1\r\nK=2\r\nk=3\r\n[b]\r\n"));
-    EXPECT_FALSE(profile.FindSection(L"missing"));
-    EXPECT_FALSE(profile.IsModified());
-    {
-        CProfileSectionRef a = profile.FindSection(L"A");
-        ASSERT_TRUE(a);
-        a->RemoveEntry(L"K");  // the exact case only, first match
-        EXPECT_TRUE(profile.IsModified());
-        profile.RemoveSection(L"B");
-        // A section still held after its removal no longer reaches the profile.
-        CProfileSectionRef c = profile.GetSection(L"c");
-        profile.RemoveSection(L"c");
-        c->AddEntry(L"gone", L"1");
-    }
+    profile.FindSection(L"A")->RemoveEntry(L"K");  // exact case, first match only
+    profile.RemoveSection(L"B");                    // any case
+    EXPECT_TRUE(profile.IsModified());
     EXPECT_EQ(profile.Text(), "[a]\r\nk=1\r\nk=3\r\n\r\n");
 }
 
-class ProfileFile : public ::testing::Test {
-protected:
-    ScratchDir dir{L"profile-file"};
-    std::wstring ini = dir / L"WinInit.Ini";
-};
-
-TEST_F(ProfileFile, SaveWritesUtf8AndOnlyWhenModified)
+TEST(ProfileFile, SaveWritesUtf8OnlyWhenModifiedAndLoadLeavesNoFile)
 {
+    ScratchDir dir(L"profile-file");
+    const std::wstring ini = dir / L"WinInit.Ini";
+    {
+        CProfile missing;
+        EXPECT_TRUE(missing.Load(ini));
+        EXPECT_FALSE(FileExists(ini)) << "proved creatable, and removed again";
+        EXPECT_FALSE(missing.Load(dir / L"no such folder\\x.ini"));
+    }
     const std::string original = "; kept while nothing changes\r\n[rename]\r\nNUL=C:\\old\r\n";
     ASSERT_TRUE(WriteFileBytes(ini, original));
     {
@@ -92,37 +83,13 @@ TEST_F(ProfileFile, SaveWritesUtf8AndOnlyWhenModified)
         ASSERT_TRUE(profile.Load(ini));
         EXPECT_TRUE(profile.Save());
         EXPECT_EQ(ReadFileBytes(ini), original) << "an unmodified profile writes nothing";
-
-        CProfileSectionRef rename = profile.GetSection(L"rename");
-        rename->AddEntry(L"NUL", L"C:\\caf\u00e9");
+        profile.GetSection(L"rename")->AddEntry(L"NUL", L"C:\\caf\u00e9");
         EXPECT_TRUE(profile.Save());
         EXPECT_FALSE(profile.IsModified());
         EXPECT_EQ(ReadFileBytes(ini), "[rename]\r\nNUL=C:\\old\r\nNUL=C:\\caf\xC3\xA9\r\n\r\n");
         profile.GetSection(L"DIRNUL")->AddEntry(L"C:\\dir", L"1");
     }  // saved when it goes
     EXPECT_EQ(ReadFileBytes(ini), "[rename]\r\nNUL=C:\\old\r\nNUL=C:\\caf\xC3\xA9\r\n\r\n[DIRNUL]\r\nC:\\dir=1\r\n\r\n");
-}
-
-TEST_F(ProfileFile, LoadingAMissingFileLeavesNoFile)
-{
-    CProfile profile;
-    EXPECT_TRUE(profile.Load(ini));
-    EXPECT_FALSE(FileExists(ini));
-    EXPECT_FALSE(profile.Load(dir / L"no such folder\\x.ini")) << "the file could not be created";
-}
-
-TEST_F(ProfileFile, SaveFailsWhileTheFileCannotBeReplaced)
-{
-    ASSERT_TRUE(WriteFileBytes(ini, "[s]\r\n"));
-    CProfile profile;
-    ASSERT_TRUE(profile.Load(ini));
-    profile.GetSection(L"s")->AddEntry(L"k", L"v");
-    win::Handle held(CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    EXPECT_FALSE(profile.Save());
-    EXPECT_FALSE(profile.IsModified());
-    held.reset();
-    EXPECT_EQ(ReadFileBytes(ini), "[s]\r\n");
 }
 
 }  // namespace
