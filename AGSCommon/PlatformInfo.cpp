@@ -4,6 +4,7 @@
 #include "Handle.h"
 #include "Log.h"
 #include "MUIHelper.h"
+#include "ProcessFlags.h"
 #include "Registry.h"
 
 #include <shlobj.h>
@@ -12,7 +13,6 @@
 #include <vector>
 
 RestartRequest g_RestartRequest = ExitWindowsEx;
-unsigned char g_RightToLeft = 0;
 
 namespace {
 

@@ -89,11 +89,6 @@ std::wstring LoadLocalizedString(UINT identifier, HMODULE module = nullptr);
 // Where the right-to-left check writes its lines: Uprooter's run log.
 using RunLogLine = std::function<void(const wchar_t* line)>;
 
-// The process-wide right-to-left flag (0 or 1): the user-interface language
-// reads right to left. The common library sets it; Uprooter's removal sequence
-// lays out its message boxes by it.
-extern unsigned char g_RightToLeft;
-
 // True if the agent's language export "TarvoAgt_l.Reg" in the current folder
 // names Hebrew as its "XmlLanguageID"; language then holds the value as written.
 bool IsRTLSupportRequired(std::wstring& language, const RunLogLine& log);

@@ -3,6 +3,7 @@
 // folders and their registry fallbacks, the agent's version and the agent's
 // right-to-left language export.
 #include "PlatformInfo.h"
+#include "ProcessFlags.h"
 #include "Scratch.h"
 
 #include <shlobj.h>

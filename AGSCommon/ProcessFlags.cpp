@@ -2,3 +2,4 @@
 
 unsigned char g_RebootNeeded = 0;
 unsigned char g_ForceReboot = 0;
+unsigned char g_RightToLeft = 0;
