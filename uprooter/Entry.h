@@ -29,5 +29,12 @@ bool LaunchCleanupUtility();
 // started us, or in the root of the current drive when that is unknown.
 std::wstring RunLogPathBesideParent();
 
-// The older suite's removal. Returns the exit code (0 or 1).
+// The older suite's removal. Returns the exit code: 1 when the caller is no
+// administrator, else 0. The second form takes the command line to obey.
 int RemoveOlderProduct(HINSTANCE instance);
+int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine);
+
+// The administrator check of the older suite's removal (HasAdminRights as
+// shipped); a test that must see the refusal replaces it.
+using AdminRightsCheck = bool (*)();
+extern AdminRightsCheck g_AdminRightsCheck;

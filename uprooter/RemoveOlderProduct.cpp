@@ -1,10 +1,172 @@
 #include "Entry.h"
 #include "LogFile.h"
+#include "MUIHelper.h"
+#include "PendingSteps.h"
+#include "PlatformInfo.h"
+#include "ProcessFlags.h"
+#include "Registry.h"
+#include "Removal.h"
+#include "UprooterStrings.h"
+#include "reloUni.h"
 
-// The older suite's removal sequence is not part of this build yet: this
-// stand-in removes nothing and reports the sequence's normal result.
-int RemoveOlderProduct(HINSTANCE /*instance*/)
+#include <cwctype>
+#include <string>
+
+AdminRightsCheck g_AdminRightsCheck = HasAdminRights;
+
+namespace {
+
+constexpr wchar_t kProgramVersion[] = L"6.0.2.001";
+constexpr wchar_t kManagedServicesKey[] = L"SOFTWARE\\Zelmar\\ManagedServices";
+constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent";
+constexpr wchar_t kPersonalFirewallKey[] = L"SOFTWARE\\Zelmar\\Personal Firewall";
+constexpr wchar_t kUploadConfigurationKey[] =
+    L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\SubSystems\\tvUpload\\Configuration";
+constexpr size_t kDisplayNameChars = 512;   // 511 and the terminator
+constexpr size_t kMessageChars = 1048;
+constexpr UINT kBoxStyle = MB_OKCANCEL;
+constexpr UINT kBoxStyleRightToLeft = MB_OKCANCEL | MB_RIGHT | MB_RTLREADING;
+
+std::wstring ProductDisplayName(HINSTANCE instance)
 {
-    RunLog().Log(L"RemoveOlderProduct - removal of the older suite is not available in this build; nothing removed");
+    wchar_t name[kDisplayNameChars] = {};
+    win::Key key;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kAgentKey, KEY_READ, win::RegView::Native, key) == ERROR_SUCCESS)
+        win::ReadStringInto(key.get(), L"szAppName", name, kDisplayNameChars);
+    if (name[0] == L'\0') LoadStringW(instance, IDS_DEFAULT_PRODUCT_NAME, name, kDisplayNameChars);
+    return name;
+}
+
+// Resource text formatted with the product's name, as the message boxes show it.
+std::wstring Formatted(UINT identifier, const std::wstring& productName)
+{
+    std::wstring format = LoadLocalizedString(identifier);
+    wchar_t text[kMessageChars] = {};
+    _snwprintf(text, kMessageChars - 1, format.c_str(), productName.c_str());
+    return text;
+}
+
+int AskUser(UINT textId, const std::wstring& productName)
+{
+    return MessageBoxW(nullptr, Formatted(textId, productName).c_str(),
+                       Formatted(IDS_CLEANUP_CAPTION, productName).c_str(),
+                       g_RightToLeft ? kBoxStyleRightToLeft : kBoxStyle);
+}
+
+void DecideRightToLeft(CLogFile& log)
+{
+    LangUtils::CMUIHelper helper;
+    if (helper.IsRightToLeft(helper.GetEffectiveLanguageText())) g_RightToLeft = 1;
+    SetRtlLanguage([&log](const wchar_t* line) { log.Log(L"%s", line); });
+    if (g_RightToLeft) SetProcessDefaultLayout(LAYOUT_RTL);
+}
+
+// The suite's key trees go through the removal layer, which never follows a
+// registry link below them; results are not checked.
+void DeleteMachineKey(const wchar_t* path)
+{
+    win::removal::RemoveKeyTree(HKEY_LOCAL_MACHINE, path, win::RegView::Native);
+}
+
+void MarkUploadUninstalling(CLogFile& log)
+{
+    win::Key key;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kUploadConfigurationKey, KEY_ALL_ACCESS, win::RegView::Native, key) !=
+        ERROR_SUCCESS)
+        return;
+    win::WriteDword(key.get(), L"dwUninstalling", 1);
+    log.Log(L"Set dwUnInstalling flag to 1");
+}
+
+void LogScriptEngineCheck(CLogFile& log, int result)
+{
+    if (result == 2)
+        log.Log(L"Deviations detected in VBScript and/or JavaScript registrations could not be fixed");
+    else if (result == 1)
+        log.Log(L"Deviations detected in VBScript and/or JavaScript registrations were fixed successfully");
+    else
+        log.Log(L"No Deviations were detected in VBScript and/or JavaScript registrations");
+}
+
+void DecideRestart(bool suppressRestart, const std::wstring& productName, CLogFile& log)
+{
+    if (suppressRestart) {
+        log.Log(L"Supressing Reboot as per Command Line");
+        return;
+    }
+    if (g_ForceReboot) {
+        RestartComputer();
+        return;
+    }
+    if (!g_RebootNeeded) return;
+    DeleteMachineKey(kManagedServicesKey);
+    if (AskUser(IDS_REBOOT_QUESTION, productName) == IDOK) RestartComputer();
+}
+
+}  // namespace
+
+void reloUni::removeProduct()
+{
+    log_.Log(L"Uprooter.Exe, Version %s, \r\n In removeProduct()", kProgramVersion);
+    pending::FindComponents(*this);
+    pending::ExtendSearchPath(*this);
+
+    pending::RemoveTarvoFirewall(*this);
+    pending::RemoveManagedFirewall(*this);
+    pending::RemovePersonalFirewallPlus(*this);
+    pending::RestoreWindowsFirewall(*this);
+    pending::RemoveLegacyFirewallKeys(*this);
+
+    g_RebootNeeded = 1;
+    MarkUploadUninstalling(log_);
+    pending::RestoreDefenderState(*this);
+
+    pending::RemoveBrowserProtectionRegistrations(*this);
+    pending::RemoveOldScanners(*this);
+    pending::CloseTrayPrograms(*this);
+    pending::StopAgentServices(*this);
+    pending::RunComponentUninstallers(*this);
+    pending::UnregisterComponentFiles(*this);
+    pending::UnregisterAgentFolder(*this);
+    pending::RemoveIntrusionPreventionFiles(*this);
+    pending::RemoveRegistrationLeftovers(*this);
+    pending::CleanMisDirectories(*this);
+    pending::RemoveProgramGroups(*this);
+    pending::RestoreSearchPath(*this);
+
+    pending::RemoveStartupEntries(*this);
+    DeleteMachineKey(kManagedServicesKey);
+    DeleteMachineKey(kPersonalFirewallKey);
+    pending::DeleteKeyFromAllUsers(*this, L"SOFTWARE\\Zelmar\\ManagedServices");
+    pending::DeleteKeyFromAllUsers(*this, L"SOFTWARE\\Zelmar\\QLCore");
+}
+
+int RemoveOlderProduct(HINSTANCE instance) { return RemoveOlderProduct(instance, GetCommandLineW()); }
+
+int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
+{
+    std::wstring lowered = commandLine ? commandLine : L"";
+    for (auto& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
+    bool suppressRestart = lowered.find(L"/supressreboot") != std::wstring::npos;
+
+    std::wstring productName = ProductDisplayName(instance);
+    DecideRightToLeft(RunLog());
+    if (!g_AdminRightsCheck()) {
+        MessageBoxW(nullptr, Formatted(IDS_NOT_ADMINISTRATOR, productName).c_str(),
+                    Formatted(IDS_CLEANUP_CAPTION, productName).c_str(),
+                    g_RightToLeft ? kBoxStyleRightToLeft : kBoxStyle);
+        return 1;
+    }
+    g_RebootNeeded = 0;
+    g_ForceReboot = 0;
+
+    reloUni uni;
+    if (!uni.logdataClobber(commandLine)) return 0;
+    uni.removeProduct();
+
+    CLogFile log;
+    log.Open();
+    LogScriptEngineCheck(log, pending::CheckAndRestoreScriptEngine());
+    DecideRestart(suppressRestart, productName, log);
     return 0;
 }

@@ -15,6 +15,10 @@ public:
     bool CompleteCleanup() const { return completeCleanup_ != 0; }
     CLogFile& Log() { return log_; }
 
+    // Runs every removal step of the older suite in its order; no step stops
+    // the others.
+    void removeProduct();
+
 private:
     CLogFile log_;
     unsigned char completeCleanup_ = 0;  // product data logs are deleted as well

@@ -1,0 +1,40 @@
+#pragma once
+// Steps of the older suite's removal that this build does not carry yet. Each
+// stands in its place in the sequence, removes nothing and logs nothing; a
+// step that lands replaces its entry here.
+
+class reloUni;
+
+namespace pending {
+
+// Discovery and the search path.
+void FindComponents(reloUni& uni);
+void ExtendSearchPath(reloUni& uni);
+void RestoreSearchPath(reloUni& uni);
+
+// The legacy personal firewalls, in the sequence's order.
+void RemoveTarvoFirewall(reloUni& uni);
+void RemoveManagedFirewall(reloUni& uni);
+void RemovePersonalFirewallPlus(reloUni& uni);
+void RestoreWindowsFirewall(reloUni& uni);
+void RemoveLegacyFirewallKeys(reloUni& uni);
+
+// Component actions.
+void RemoveBrowserProtectionRegistrations(reloUni& uni);
+void RemoveOldScanners(reloUni& uni);
+void UnregisterComponentFiles(reloUni& uni);
+void UnregisterAgentFolder(reloUni& uni);
+void RemoveIntrusionPreventionFiles(reloUni& uni);
+void RemoveRegistrationLeftovers(reloUni& uni);
+void CleanMisDirectories(reloUni& uni);
+void RemoveProgramGroups(reloUni& uni);
+void RemoveStartupEntries(reloUni& uni);
+void CloseTrayPrograms(reloUni& uni);
+void StopAgentServices(reloUni& uni);
+void RunComponentUninstallers(reloUni& uni);
+void RestoreDefenderState(reloUni& uni);
+void DeleteKeyFromAllUsers(reloUni& uni, const wchar_t* key);
+// The script engines' registrations: 0 when nothing had to be mended.
+int CheckAndRestoreScriptEngine();
+
+}  // namespace pending
