@@ -1,4 +1,5 @@
-// The agent's services: stopped through the service control manager, then
+// The agent's services: stopped through the service control manager (or, on
+// Windows without the NT kernel, through the agent's service program), then
 // deleted by the real sc.exe, each deletion awaited in the table's order.
 #include "ComponentStage.h"
 #include "StopServiceCalls.h"
@@ -59,5 +60,39 @@ TEST_F(AgentServices, ThreeStoppedThenFourDeletedWithScInOrder)
     const std::string log = Logged();
     EXPECT_NE(log.find(expected), std::string::npos) << log;
 }
+
+// The probe runs as on Windows 98 for the life of a scope.
+struct AsWindows98 {
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\componentprobe.exe";
+    AsWindows98()
+    {
+        win::Key made;
+        win::CreateKey(HKEY_CURRENT_USER, key, KEY_ALL_ACCESS, win::RegView::Native, made);
+        win::WriteString(made.get(), L"Version", L"win98");
+    }
+    ~AsWindows98() { win::DeleteTree(HKEY_CURRENT_USER, key, win::RegView::Native); }
+};
+
+TEST_F(AgentServices, WithoutTheNtKernelTheServiceProgramIsToldToStopAndTheServicesStillGo)
+{
+    // Ending the two programs by full path cannot be seen here: Wine's
+    // tool-help image field is the bare file name whatever version it reports
+    // (docs/wine.md), so only the stop request and the deletions are checked.
+    const std::wstring service = Stage(L"Agent\\tvAgtSvc.exe");
+    AsWindows98 windows98;
+
+    const std::wstring log = dir / L"run.log";
+    ASSERT_EQ(RunAndWait(L"\"" + BuildPath(L"tests\\uprooter\\componentprobe.exe") + L"\" \"" + log + L"\""), 0u);
+
+    EXPECT_EQ(Recorded(), Lines{"tvAgtSvc.exe: short " + Narrow(ShortPath(service)) + "  /Stop"});
+    const std::string logged = ReadFileBytes(log);
+    size_t at = logged.find("Uprooter.Exe, Trying to launch: " + Narrow(ShortPath(service)) + "  /Stop");
+    for (const auto& name : kDeleted) {
+        at = logged.find("Uprooter.Exe, Trying to launch: sc.exe Delete " + Narrow(name) + "\r\n", at);
+        EXPECT_NE(at, std::string::npos) << Narrow(name) << "\n" << logged;
+        EXPECT_FALSE(ServiceExists(manager.get(), name));
+    }
+}
+
 
 }  // namespace
