@@ -13,6 +13,8 @@
 // A start whose command line holds " /CloseAll" asks every such window of its
 // own image name to close, waits (up to 10 s) for each of their processes to end, and exits.
 // A windowed start ends by itself after 60 s (exit code 99).
+#include "Record.h"
+
 #include <windows.h>
 
 #include <string>
@@ -24,12 +26,7 @@ constexpr UINT kCloseAll = WM_APP + 1;
 constexpr UINT_PTR kSafetyTimer = 1;
 constexpr DWORD kClosedExit = 17, kClosedAllExit = 42, kSafetyExit = 99;
 
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buffer[4096] = {};
-    DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
-    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
+using standin::Env;
 
 std::wstring Self()
 {
@@ -46,21 +43,7 @@ std::wstring ImageName()
 
 std::wstring WindowClass() { return L"ZlComponentStandIn " + ImageName(); }
 
-void Record(const std::wstring& text)
-{
-    std::wstring path = Env(L"ZL_COMPONENT_RECORD");
-    if (path.empty()) return;
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    std::wstring line = ImageName() + L": " + text + L"\r\n";
-    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, bytes.data(), size, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
+void Record(const std::wstring& text) { standin::Record(L"ZL_COMPONENT_RECORD", ImageName() + L": " + text); }
 
 // "long" when the command line's program token is the long path of this program.
 const wchar_t* HowStarted(const std::wstring& line)
