@@ -1,7 +1,12 @@
 #pragma once
-// The removal object of the older-suite path: its own log and options.
+// The removal object of the older-suite path: its own log and options, and
+// what component discovery finds (the suite's main key, its install folder,
+// the search path before it was extended, the anti-virus flag).
 
+#include "Handle.h"
 #include "LogFile.h"
+
+#include <string>
 
 class reloUni {
 public:
@@ -19,7 +24,35 @@ public:
     // the others.
     void removeProduct();
 
+    // Component discovery: sets the install folder, opens the main key with
+    // full access and logs the components registered. False, with nothing
+    // logged, if the main key could not be opened.
+    bool FindComponents();
+    // Appends the suite's program folders to the process's "PATH", keeping
+    // the old value (empty when it was not set).
+    void ExtendSearchPath();
+    // The old filter driver tool, the driver installer and the core
+    // component's anti-virus uninstaller, then the core's leftovers.
+    void RunComponentUninstallers();
+    // The core component's folder as the registry records it for this
+    // Windows's bitness. True if the value was read.
+    bool GetSyscoreDir(std::wstring& path);
+    // The core component's install cache below Common Files. True if the
+    // Common Files folder was found.
+    bool GetCoreCacheDir(std::wstring& path);
+
+    HKEY MainKey() const { return mainKey_.get(); }
+    const std::wstring& MainKeyPath() const { return mainKeyPath_; }
+    const std::wstring& InstallFolder() const { return installFolder_; }
+    const std::wstring& SavedSearchPath() const { return savedSearchPath_; }
+    bool AntiVirusFound() const { return antiVirus_ != 0; }
+
 private:
     CLogFile log_;
     unsigned char completeCleanup_ = 0;  // product data logs are deleted as well
+    win::Key mainKey_;                   // SOFTWARE\Zelmar\ManagedServices, open for the object's life
+    std::wstring mainKeyPath_;
+    std::wstring installFolder_;
+    std::wstring savedSearchPath_;  // "PATH" before ExtendSearchPath
+    unsigned char antiVirus_ = 0;   // the anti-virus component key exists
 };

@@ -1,0 +1,98 @@
+// The agent's services: stopped through the service control manager (or, on
+// Windows without the NT kernel, through the agent's service program), then
+// deleted by the real sc.exe, each deletion awaited in the table's order.
+#include "ComponentStage.h"
+#include "StopServiceCalls.h"
+
+#include <gtest/gtest.h>
+
+using namespace component_testing;
+
+namespace {
+
+const std::vector<std::wstring> kDeleted = {L"ZlAgentService", L"ZlAgentWorker", L"ZlSysCore", L"ZlSysCoreFilter"};
+
+bool ServiceExists(SC_HANDLE manager, const std::wstring& name)
+{
+    win::ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS));
+    return static_cast<bool>(service);
+}
+
+class AgentServices : public ::testing::Test, public ComponentStage {
+protected:
+    win::ServiceHandle manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(manager);
+        g_stopServiceCalls.clear();
+        const std::wstring binary = L"\"" + BuildPath(L"testbed\\stub\\childstub.exe") + L"\"";
+        for (const auto& name : kDeleted) {
+            win::ServiceHandle made(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                   SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr,
+                                                   nullptr, nullptr));
+            ASSERT_TRUE(made) << GetLastError();
+        }
+    }
+    void TearDown() override
+    {
+        for (const auto& name : kDeleted) {
+            win::ServiceHandle left(OpenServiceW(manager.get(), name.c_str(), DELETE));
+            if (left) DeleteService(left.get());
+        }
+    }
+};
+
+TEST_F(AgentServices, ThreeStoppedThenFourDeletedWithScInOrder)
+{
+    auto uni = MakeUni();
+    StopAgentServices(*uni);
+
+    EXPECT_EQ(g_stopServiceCalls, (std::vector<std::wstring>{L"ZlAgentService", L"ZlAgentWorker", L"ZlAgentUpdate"}));
+    std::string expected;
+    for (const auto& name : kDeleted) {
+        EXPECT_FALSE(ServiceExists(manager.get(), name)) << Narrow(name);
+        expected += "Uprooter.Exe, Trying to launch: sc.exe Delete " + Narrow(name) +
+                    "\r\nUprooter.Exe, Launched OK\r\nUprooter.Exe, We are waiting for execution to complete...\r\n";
+        expected += "Uprooter.Exe, Completed successfully.\r\n";
+    }
+    const std::string log = Logged();
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+}
+
+// The probe runs as on Windows 98 for the life of a scope.
+struct AsWindows98 {
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\componentprobe.exe";
+    AsWindows98()
+    {
+        win::Key made;
+        win::CreateKey(HKEY_CURRENT_USER, key, KEY_ALL_ACCESS, win::RegView::Native, made);
+        win::WriteString(made.get(), L"Version", L"win98");
+    }
+    ~AsWindows98() { win::DeleteTree(HKEY_CURRENT_USER, key, win::RegView::Native); }
+};
+
+TEST_F(AgentServices, WithoutTheNtKernelTheServiceProgramIsToldToStopAndTheServicesStillGo)
+{
+    // Ending the two programs by full path cannot be seen here: Wine's
+    // tool-help image field is the bare file name whatever version it reports
+    // (docs/wine.md), so only the stop request and the deletions are checked.
+    const std::wstring service = Stage(L"Agent\\tvAgtSvc.exe");
+    AsWindows98 windows98;
+
+    const std::wstring log = dir / L"run.log";
+    ASSERT_EQ(RunAndWait(L"\"" + BuildPath(L"tests\\uprooter\\componentprobe.exe") + L"\" \"" + log + L"\""), 0u);
+
+    EXPECT_EQ(Recorded(), Lines{"tvAgtSvc.exe: short " + Narrow(ShortPath(service)) + "  /Stop"});
+    const std::string logged = ReadFileBytes(log);
+    size_t at = logged.find("Uprooter.Exe, Trying to launch: " + Narrow(ShortPath(service)) + "  /Stop");
+    for (const auto& name : kDeleted) {
+        at = logged.find("Uprooter.Exe, Trying to launch: sc.exe Delete " + Narrow(name) + "\r\n", at);
+        EXPECT_NE(at, std::string::npos) << Narrow(name) << "\n" << logged;
+        EXPECT_FALSE(ServiceExists(manager.get(), name));
+    }
+}
+
+
+}  // namespace

@@ -1,0 +1,27 @@
+#pragma once
+// The older suite's running parts: its tray programs and its agent's services,
+// closed and stopped before its uninstallers run. Discovery and the
+// uninstallers themselves are methods of reloUni.
+
+#include "reloUni.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The suite's install folder: the Program Files folder followed by
+// "\\Zelmar\\Managed Quellor".
+std::wstring SuiteInstallFolder();
+
+// Tells the tray program " /CloseAll", then ends the suite's other desktop
+// programs by image name, the tray program's own image between the two groups.
+void CloseTrayPrograms(reloUni& uni);
+
+// Stops the agent's services (through " /Stop" and by ending its programs on
+// Windows without the NT kernel), then deletes four services with sc.exe.
+void StopAgentServices(reloUni& uni);
+
+// The bounded service stop of the web-safety component's removal: takes over
+// the manager handle and closes it. True if the service reached the stopped
+// state. Defined with that removal (AGSCommon), not here.
+bool StopService(SC_HANDLE manager, const wchar_t* name);
