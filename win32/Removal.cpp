@@ -73,6 +73,12 @@ Record Result(Kind kind, const std::wstring& path, bool ok, DWORD error)
     return r;
 }
 
+Record RemoveOneFolder(const std::wstring& path)
+{
+    const bool ok = RemoveDirectoryW(path.c_str()) != FALSE;
+    return Result(Kind::Folder, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+}
+
 Record RemoveOneFile(const std::wstring& path, InUse inUse)
 {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -118,12 +124,19 @@ void RemoveContents(const std::wstring& folder, InUse inUse, TreeListener* liste
             Report(RemoveLink(path, directory), listener);
         } else if (directory) {
             RemoveContents(path, inUse, listener);
-            const bool ok = RemoveDirectoryW(path.c_str()) != FALSE;
-            Report(Result(Kind::Folder, path, ok, ok ? ERROR_SUCCESS : GetLastError()), listener);
+            Report(RemoveOneFolder(path), listener);
         } else {
             Report(RemoveOneFile(path, inUse), listener);
         }
     } while (FindNextFileW(find.get(), &data));
+}
+
+// Judges path and, when it may be touched, acts on its canonical form.
+template <typename Act>
+Record Judged(const std::wstring& path, Guard guard, Kind kind, Act act)
+{
+    const Judgement j = Judge(path, guard);
+    return j.allowed() ? act(j.path) : Refusal(kind, j);
 }
 
 }  // namespace
@@ -240,53 +253,32 @@ std::vector<std::wstring> ProtectedFolders()
 
 Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)
 {
-    const Judgement j = Judge(path, guard);
-    Record r;
-    if (!j.allowed()) {
-        r = Refusal(Kind::File, j);
-    } else {
-        const DWORD attributes = GetFileAttributesW(j.path.c_str());
+    const Record r = Judged(path, guard, Kind::File, [inUse](const std::wstring& canonical) {
+        const DWORD attributes = GetFileAttributesW(canonical.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            r = Result(Kind::File, j.path, false, ERROR_DIRECTORY);
-        else
-            r = RemoveOneFile(j.path, inUse);
-    }
+            return Result(Kind::File, canonical, false, ERROR_DIRECTORY);
+        return RemoveOneFile(canonical, inUse);
+    });
     Notify(r);
     return r;
 }
 
 Record RemoveEmptyFolder(const std::wstring& path, Guard guard)
 {
-    const Judgement j = Judge(path, guard);
-    Record r;
-    if (!j.allowed()) {
-        r = Refusal(Kind::Folder, j);
-    } else {
-        const bool ok = RemoveDirectoryW(j.path.c_str()) != FALSE;
-        r = Result(Kind::Folder, j.path, ok, ok ? ERROR_SUCCESS : GetLastError());
-    }
+    const Record r = Judged(path, guard, Kind::Folder, RemoveOneFolder);
     Notify(r);
     return r;
 }
 
 Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, TreeListener* listener)
 {
-    const Judgement j = Judge(path, guard);
-    Record r;
-    if (!j.allowed()) {
-        r = Refusal(Kind::Folder, j);
-    } else {
-        const DWORD attributes = GetFileAttributesW(j.path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            r = Result(Kind::Folder, j.path, false, GetLastError());
-        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            r = Result(Kind::Folder, j.path, false, ERROR_DIRECTORY);
-        } else {
-            RemoveContents(j.path, inUse, listener);
-            const bool ok = RemoveDirectoryW(j.path.c_str()) != FALSE;
-            r = Result(Kind::Folder, j.path, ok, ok ? ERROR_SUCCESS : GetLastError());
-        }
-    }
+    const Record r = Judged(path, guard, Kind::Folder, [inUse, listener](const std::wstring& canonical) {
+        const DWORD attributes = GetFileAttributesW(canonical.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return Result(Kind::Folder, canonical, false, GetLastError());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Result(Kind::Folder, canonical, false, ERROR_DIRECTORY);
+        RemoveContents(canonical, inUse, listener);
+        return RemoveOneFolder(canonical);
+    });
     Report(r, listener);
     return r;
 }

@@ -215,4 +215,50 @@ TEST(RemovalKeys, TreeWithARegistryLinkRemovesTheLinkNotItsTarget)
     EXPECT_EQ(value, L"the other product's");
 }
 
+// Every deletion reaches the one observer with its outcome and code.
+TEST(RemovalObserver, SeesEachDeletionWithItsOutcome)
+{
+    struct Collector final : win::removal::Observer {
+        std::vector<win::removal::Record> records;
+        void Seen(const win::removal::Record& r) override { records.push_back(r); }
+    } seen;
+    ScratchDir scratch(L"removal-observer");
+    ASSERT_TRUE(CreateDirectoryW((scratch / L"tree").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(scratch / L"tree\\a.txt", "a"));
+    const std::wstring held = scratch / L"held.txt";
+    ASSERT_TRUE(WriteFileBytes(held, "held"));
+    win::Handle open(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open);
+
+    win::removal::Observer* previous = win::removal::SetObserver(&seen);
+    win::removal::RemoveFolderTree(scratch / L"tree", Guard::Standard, win::removal::InUse::Fail);
+    win::removal::RemoveFile(scratch / L"missing.txt", Guard::Standard, win::removal::InUse::Fail);
+    win::removal::RemoveFile(held, Guard::Standard, win::removal::InUse::Fail);
+    win::removal::RemoveFolderTree(L"C:\\", Guard::Standard, win::removal::InUse::Fail);
+    win::removal::RemoveValue(HKEY_CURRENT_USER, L"Software\\ZelmarTests\\NoSuchKey", win::RegView::Native, L"v");
+    win::removal::SetObserver(previous);
+
+    using K = win::removal::Kind;
+    using O = win::removal::Outcome;
+    struct Expected {
+        K kind;
+        O outcome;
+        DWORD error;
+    };
+    const std::vector<Expected> expected = {{K::File, O::Removed, 0},
+                                            {K::Folder, O::Removed, 0},
+                                            {K::File, O::AlreadyAbsent, ERROR_FILE_NOT_FOUND},
+                                            {K::File, O::Failed, ERROR_SHARING_VIOLATION},
+                                            {K::Folder, O::Refused, ERROR_ACCESS_DENIED},
+                                            {K::Value, O::AlreadyAbsent, ERROR_FILE_NOT_FOUND}};
+    ASSERT_EQ(seen.records.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(seen.records[i].kind, expected[i].kind) << "record " << i;
+        EXPECT_EQ(seen.records[i].outcome, expected[i].outcome) << "record " << i;
+        EXPECT_EQ(seen.records[i].error, expected[i].error) << "record " << i;
+    }
+    EXPECT_EQ(seen.records[4].verdict, Verdict::DriveRoot);
+    EXPECT_EQ(_wcsicmp(seen.records[0].path.c_str(), (scratch / L"tree\\a.txt").c_str()), 0);
+}
+
 }  // namespace
