@@ -76,6 +76,7 @@ protected:
     const std::wstring source = L"Software\\zltest-hive-source-" + kPid;
     BeforeHiveUnload previous = nullptr;
     std::vector<std::wstring> profiles;  // fabricated profile-list entries
+    const bool makerExisted = KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar");
 
     void SetUp() override
     {
@@ -96,7 +97,7 @@ protected:
         win::DeleteTree(HKEY_CURRENT_USER, source, win::RegView::Native);
         for (const std::wstring& k : {kKey, kOther})
             win::DeleteTree(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + k, win::RegView::Native);
-        RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar");  // only if the test left it empty
+        if (!makerExisted) RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar");  // fails unless left empty
     }
 
     static std::wstring ProfileKey(const std::wstring& sid) { return std::wstring(kProfileList) + L"\\" + sid; }
