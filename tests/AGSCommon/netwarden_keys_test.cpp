@@ -13,6 +13,7 @@ protected:
     RunLogCapture run{L"corekey"};
     ScratchKey root{HKEY_CURRENT_USER, L"Software\\zltest-corekey-" + std::to_wstring(GetCurrentProcessId())};
 
+    LONG Remove(const wchar_t* key) { return RemoveCoreKey(key, run.log(), root.get(), win::RegView::Native); }
     bool Exists(const std::wstring& path)
     {
         win::Key key;
@@ -32,7 +33,7 @@ TEST_F(CoreKey, PresentKeyGoesWithItsTreeAndBothLinesAreLogged)
 {
     Make(L"Installer\\Products\\A1\\Features");
     Make(L"Installer\\Products\\B2");
-    EXPECT_EQ(RemoveCoreKey(L"Installer\\Products\\A1", run.log(), root.get()), ERROR_SUCCESS);
+    EXPECT_EQ(Remove(L"Installer\\Products\\A1"), ERROR_SUCCESS);
     EXPECT_FALSE(Exists(L"Installer\\Products\\A1"));
     EXPECT_TRUE(Exists(L"Installer\\Products\\B2"));
     EXPECT_EQ(run.Lines(), (Lines{"Trying to remove core NW specific reg key Installer\\Products\\A1...",
@@ -41,17 +42,32 @@ TEST_F(CoreKey, PresentKeyGoesWithItsTreeAndBothLinesAreLogged)
 
 TEST_F(CoreKey, MissingKeyIsOnlyTried)
 {
-    EXPECT_EQ(RemoveCoreKey(L"Installer\\Products\\Gone", run.log(), root.get()), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Remove(L"Installer\\Products\\Gone"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(run.Lines(), Lines{"Trying to remove core NW specific reg key Installer\\Products\\Gone..."});
 }
 
 TEST_F(CoreKey, EmptyKeyNeverEmptiesTheRoot)
 {
     Make(L"Other");
-    EXPECT_NE(RemoveCoreKey(L"", run.log(), root.get()), ERROR_SUCCESS);
-    EXPECT_NE(RemoveCoreKey(nullptr, run.log(), root.get()), ERROR_SUCCESS);
+    EXPECT_NE(Remove(L""), ERROR_SUCCESS);
+    EXPECT_NE(Remove(nullptr), ERROR_SUCCESS);
     EXPECT_TRUE(Exists(L"Other"));
     EXPECT_EQ(run.Lines(), Lines(2, "Trying to remove core NW specific reg key ..."));
+}
+
+// The same path in the two views of the machine hive: only the view asked for loses it.
+TEST(CoreKeyView, OnlyTheViewAskedForLosesTheKey)
+{
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) GTEST_SKIP() << "one registry view only";
+    const std::wstring path = L"SOFTWARE\\zltest-corekey-view-" + std::to_wstring(GetCurrentProcessId());
+    ScratchKey bit32(HKEY_LOCAL_MACHINE, path, win::RegView::Bit32);
+    ScratchKey bit64(HKEY_LOCAL_MACHINE, path, win::RegView::Bit64);
+    RunLogCapture run{L"corekey-view"};
+    EXPECT_EQ(RemoveCoreKey(path.c_str(), run.log(), HKEY_LOCAL_MACHINE, win::RegView::Bit64), ERROR_SUCCESS);
+    win::Key key;
+    EXPECT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, win::RegView::Bit64, key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, win::RegView::Bit32, key), ERROR_SUCCESS);
 }
 
 }  // namespace
