@@ -41,6 +41,19 @@ TEST_F(InProcessUnregistration, ExportRunsWithComAndWithoutErrorBoxesThenAllIsPu
     if (SUCCEEDED(hr)) CoUninitialize();
 }
 
+// A thread already in the multithreaded apartment refuses the call's own
+// initialisation; the call must not undo the caller's.
+TEST_F(InProcessUnregistration, CallersOwnComInitialisationIsLeftInPlace)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    UnregisterServerInProcess(module.c_str());
+    const HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_EQ(again, S_FALSE) << "the caller's COM was uninitialised";
+    if (SUCCEEDED(again)) CoUninitialize();
+    CoUninitialize();
+    EXPECT_EQ(SplitLines(ReadFileBytes(calls)).size(), 1u);
+}
+
 TEST_F(InProcessUnregistration, ModuleThatDoesNotLoadIsPassedOver)
 {
     UnregisterServerInProcess((dir / L"missing.dll").c_str());
