@@ -5,7 +5,6 @@
 #include "Scratch.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 using namespace testing_support;
@@ -165,53 +164,36 @@ TEST(RemovalVerdicts, PathFormsAgainstBothGuards)
 // subkeys stay. This is how every tree removal of the programs walks.
 TEST(RemovalKeys, TreeWithARegistryLinkRemovesTheLinkNotItsTarget)
 {
-    const std::wstring base = L"Software\\ZelmarTests\\LinkTree";
-    const std::wstring victim = L"Software\\ZelmarTests\\LinkVictim";
-    ScratchKey tree(HKEY_CURRENT_USER, base);
-    ScratchKey target(HKEY_CURRENT_USER, victim);
-    win::Key deep;
-    ASSERT_EQ(win::CreateKey(HKEY_CURRENT_USER, victim + L"\\Deep", KEY_ALL_ACCESS, win::RegView::Native, deep),
-              ERROR_SUCCESS);
-    ASSERT_EQ(win::WriteString(deep.get(), L"v", L"the other product's"), ERROR_SUCCESS);
-    deep.reset();
-
-    // HKCU is \Registry\User\<sid> in the native namespace.
-    win::Handle token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
-    BYTE info[256];
-    DWORD size = 0;
-    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, info, sizeof(info), &size));
-    wchar_t* sid = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info)->User.Sid, &sid));
-    const std::wstring native = L"\\Registry\\User\\" + std::wstring(sid) + L"\\" + victim;
-    LocalFree(sid);
+    const win::RegView view = win::RegView::Bit64;  // the native tree, which the link names
+    const std::wstring base = L"SOFTWARE\\ZelmarTests\\LinkTree";
+    const std::wstring victim = L"SOFTWARE\\ZelmarTests\\LinkVictim";
+    ScratchKey tree(HKEY_LOCAL_MACHINE, base, view);
+    ScratchKey target(HKEY_LOCAL_MACHINE, victim, view);
+    win::Key key;
+    ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, victim + L"\\Deep", KEY_ALL_ACCESS, view, key), ERROR_SUCCESS);
+    ASSERT_EQ(win::WriteString(key.get(), L"v", L"the other product's"), ERROR_SUCCESS);
+    ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, base + L"\\Plain\\Below", KEY_ALL_ACCESS, view, key), ERROR_SUCCESS);
     HKEY raw = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (base + L"\\Evil").c_str(), 0, nullptr,
-                              REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Evil").c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | view, nullptr, &raw,
+                              nullptr),
               ERROR_SUCCESS);
-    win::Key link(raw);
-    ASSERT_EQ(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                             reinterpret_cast<const BYTE*>(native.c_str()),
+    key.reset(raw);
+    const std::wstring native = L"\\Registry\\Machine\\" + victim;
+    ASSERT_EQ(RegSetValueExW(key.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(native.c_str()),
                              static_cast<DWORD>(native.size() * sizeof(wchar_t))),
               ERROR_SUCCESS);
-    link.reset();
-    win::Key through;
-    ASSERT_EQ(win::OpenKey(HKEY_CURRENT_USER, base + L"\\Evil\\Deep", KEY_READ, win::RegView::Native, through),
-              ERROR_SUCCESS)
+    key.reset();
+    ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, base + L"\\Evil\\Deep", KEY_READ, view, key), ERROR_SUCCESS)
         << "the link does not lead to its target";
-    through.reset();
-    win::Key sibling;
-    ASSERT_EQ(win::CreateKey(HKEY_CURRENT_USER, base + L"\\Plain\\Below", KEY_ALL_ACCESS, win::RegView::Native, sibling),
-              ERROR_SUCCESS);
-    sibling.reset();
+    key.reset();
 
-    EXPECT_EQ(win::DeleteTree(HKEY_CURRENT_USER, base, win::RegView::Native), ERROR_SUCCESS);
-    win::Key check;
-    EXPECT_EQ(win::OpenKey(HKEY_CURRENT_USER, base, KEY_READ, win::RegView::Native, check), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(win::OpenKey(HKEY_CURRENT_USER, victim + L"\\Deep", KEY_READ, win::RegView::Native, check), ERROR_SUCCESS)
+    EXPECT_EQ(win::DeleteTree(HKEY_LOCAL_MACHINE, base, view), ERROR_SUCCESS);
+    EXPECT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, base, KEY_READ, view, key), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, victim + L"\\Deep", KEY_READ, view, key), ERROR_SUCCESS)
         << "the tree removal followed the link into its target";
     std::wstring value;
-    EXPECT_EQ(win::ReadString(check.get(), L"v", value), ERROR_SUCCESS);
+    EXPECT_EQ(win::ReadString(key.get(), L"v", value), ERROR_SUCCESS);
     EXPECT_EQ(value, L"the other product's");
 }
 
