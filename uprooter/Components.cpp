@@ -7,6 +7,7 @@
 #include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "ServiceStop.h"
 
 #include <shlobj.h>
 

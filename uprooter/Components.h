@@ -20,8 +20,3 @@ void CloseTrayPrograms(reloUni& uni);
 // Stops the agent's services (through " /Stop" and by ending its programs on
 // Windows without the NT kernel), then deletes four services with sc.exe.
 void StopAgentServices(reloUni& uni);
-
-// The bounded service stop of the web-safety component's removal: takes over
-// the manager handle and closes it. True if the service reached the stopped
-// state. Defined with that removal (AGSCommon), not here.
-bool StopService(SC_HANDLE manager, const wchar_t* name);

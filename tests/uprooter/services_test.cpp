@@ -2,7 +2,6 @@
 // Windows without the NT kernel, through the agent's service program), then
 // deleted by the real sc.exe, each deletion awaited in the table's order.
 #include "ComponentStage.h"
-#include "StopServiceCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,8 @@ using namespace component_testing;
 namespace {
 
 const std::vector<std::wstring> kDeleted = {L"ZlAgentService", L"ZlAgentWorker", L"ZlSysCore", L"ZlSysCoreFilter"};
+// Asked to stop and kept: the one stopped service that sc.exe does not delete.
+constexpr wchar_t kStoppedOnly[] = L"ZlAgentUpdate";
 
 bool ServiceExists(SC_HANDLE manager, const std::wstring& name)
 {
@@ -20,24 +21,36 @@ bool ServiceExists(SC_HANDLE manager, const std::wstring& name)
 
 class AgentServices : public ::testing::Test, public ComponentStage {
 protected:
+    static std::vector<std::wstring> Services()
+    {
+        std::vector<std::wstring> all = kDeleted;
+        all.push_back(kStoppedOnly);
+        return all;
+    }
+
     win::ServiceHandle manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
 
     void SetUp() override
     {
         ASSERT_TRUE(manager);
-        g_stopServiceCalls.clear();
-        const std::wstring binary = L"\"" + BuildPath(L"testbed\\stub\\childstub.exe") + L"\"";
-        for (const auto& name : kDeleted) {
+        const std::wstring binary = L"\"" + BuildPath(L"testbed\\service\\zlservice.exe") + L"\"";
+        for (const auto& name : Services()) {
             win::ServiceHandle made(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                                    SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr,
                                                    nullptr, nullptr));
             ASSERT_TRUE(made) << GetLastError();
+            ASSERT_TRUE(StartServiceW(made.get(), 0, nullptr)) << GetLastError();
         }
     }
     void TearDown() override
     {
-        for (const auto& name : kDeleted) {
+        for (const auto& name : Services()) {
+            win::ServiceHandle left(OpenServiceW(manager.get(), name.c_str(), SERVICE_STOP));
+            SERVICE_STATUS status{};
+            if (left) ControlService(left.get(), SERVICE_CONTROL_STOP, &status);
+        }
+        for (const auto& name : Services()) {
             win::ServiceHandle left(OpenServiceW(manager.get(), name.c_str(), DELETE));
             if (left) DeleteService(left.get());
         }
@@ -49,7 +62,10 @@ TEST_F(AgentServices, ThreeStoppedThenFourDeletedWithScInOrder)
     auto uni = MakeUni();
     StopAgentServices(*uni);
 
-    EXPECT_EQ(g_stopServiceCalls, (std::vector<std::wstring>{L"ZlAgentService", L"ZlAgentWorker", L"ZlAgentUpdate"}));
+    win::ServiceHandle kept(OpenServiceW(manager.get(), kStoppedOnly, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(kept && QueryServiceStatus(kept.get(), &status)) << GetLastError();
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     std::string expected;
     for (const auto& name : kDeleted) {
         EXPECT_FALSE(ServiceExists(manager.get(), name)) << Narrow(name);
