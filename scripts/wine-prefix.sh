@@ -5,14 +5,41 @@
 #       with "gui" the server and its programs get a virtual display (Xvfb)
 #   wine-prefix.sh stop <prefix dir>
 #       stops the prefix's server (a later start of any program is a "restart")
-# A sealed prefix has no Z: drive and no links from the user's folders into the
-# Linux home, so a recursive deletion under test cannot reach the host. T: maps
+# A sealed prefix has no Z: drive and no symlink under drive_c that leads out of
+# the prefix (starting fails when one remains), so a recursive deletion under
+# test cannot reach the host. T: maps
 # only the build tree, where the test programs live.
 set -euo pipefail
 
 cmd=$1 prefix=$2
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
+
+# Symlinks under drive_c that lead outside the prefix (Wine links the user's
+# shell folders, at any depth, into the Linux home), one per line.
+links_out() {
+  local root link target
+  root=$(cd "$1" && pwd -P)
+  find "$1/drive_c" -type l -print0 | while IFS= read -r -d '' link; do
+    target=$(readlink -m "$link")
+    case "$target" in "$root"/*) ;; *) printf '%s\n' "$link" ;; esac
+  done
+}
+
+# Replaces each such link by an empty folder.
+seal() {
+  links_out "$1" | while IFS= read -r link; do
+    rm -f "$link"
+    mkdir -p "$link"
+  done
+}
+
+# True when no link leads outside; names the ones that do.
+sealed() {
+  local left
+  left=$(links_out "$1")
+  [ -z "$left" ] || { printf 'links outside the prefix: %s\n' "$left" >&2; return 1; }
+}
 
 case "$cmd" in
 start)
@@ -32,10 +59,12 @@ start)
   # No Mono or Gecko: the prefix must come up without downloads or dialogs.
   WINEARCH=$arch WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i >/dev/null 2>&1
   wineserver -w
-  for link in "$prefix"/drive_c/users/*/*; do
-    if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
-  done
+  seal "$prefix"
   rm -f "$prefix/dosdevices/z:"
+  if ! sealed "$prefix"; then
+    echo "prefix $prefix still links outside itself" >&2
+    exit 1
+  fi
   if [ -n "$tdrive" ]; then ln -sfn "$tdrive" "$prefix/dosdevices/t:"; fi
   # One server for the whole run: a new server session would carry out the
   # pending file renames as a restart does.

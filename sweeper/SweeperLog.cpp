@@ -28,7 +28,8 @@ void Stamp(wchar_t (&out)[32], const SYSTEMTIME& t)
 // UTF-16 unit up to U+00FF; anything above becomes '?'.
 bool AppendLine(const wchar_t* path, const wchar_t* line)
 {
-    win::Handle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    // Opened as a stream opens for appending: a file deleted mid-run is made again.
+    win::Handle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     std::string bytes;

@@ -1,7 +1,8 @@
 #pragma once
 // The Sweeper log: one line per message in
 // <temp>\ZelmarLogs\Zelmar_Endpoint_Sweeper_<stamp>.log, opened and closed for
-// every line so the file survives an abrupt end of the process. Logging never
+// every line so the file survives an abrupt end of the process (and is made
+// again when it was deleted during the run). Logging never
 // fails towards its caller and keeps the thread's last-error value.
 
 #include <windows.h>

@@ -1,6 +1,7 @@
 #include "Uninstall.h"
 
 #include "Handle.h"
+#include "Registry.h"
 #include "MsiPackage.h"
 #include "SweeperTables.h"
 
@@ -24,19 +25,13 @@ void LogSystemMessage(SweeperLog& log, DWORD code)
 }
 
 // Reads a REG_SZ value into a 260-byte buffer, as the suite's values are
-// read: at most 129 characters.
+// read: at most 129 characters, never cut.
 LONG ReadShortString(HKEY key, const wchar_t* name, std::wstring& out)
 {
-    wchar_t buffer[130] = {};
-    DWORD bytes = sizeof(buffer);
-    DWORD type = 0;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATATYPE;
-    // Data that fills the buffer without a terminator would be cut: treat it as too long.
-    if (bytes == sizeof(buffer) && buffer[129] != L'\0') return ERROR_MORE_DATA;
-    out = buffer;
-    return ERROR_SUCCESS;
+    InstallFolderText buffer = {};
+    LONG rc = win::ReadStringInto(key, name, buffer, kInstallFolderUnits);
+    if (rc == ERROR_SUCCESS) out = buffer;
+    return rc;
 }
 
 }  // namespace
@@ -93,16 +88,25 @@ bool IsProductInstalled(const wchar_t* productCode)
     return false;
 }
 
-std::wstring ReadInstallFolder(SweeperLog& log, const wchar_t* valueName)
+void ReadInstallFolder(SweeperLog& log, const wchar_t* valueName, InstallFolderText& folder)
 {
     HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndpointKey, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS)
-        return {};
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndpointKey, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS) return;
     win::Key key(raw);
-    std::wstring folder;
-    if (ReadShortString(key.get(), valueName, folder) == ERROR_MORE_DATA)
+    InstallFolderText text = {};
+    DWORD type = REG_NONE;
+    LONG rc = win::ReadStringInto(key.get(), valueName, text, kInstallFolderUnits, &type);
+    if (rc == ERROR_SUCCESS && type == REG_EXPAND_SZ) {
+        const DWORD units = ExpandEnvironmentStringsW(text, folder, kInstallFolderUnits);
+        if (units > 0 && units <= kInstallFolderUnits) return;
+        rc = ERROR_MORE_DATA;
+    }
+    if (rc == ERROR_MORE_DATA) {
         log.Printf(L"!> %ls does not fit its buffer and is not used", valueName);
-    return folder;
+        folder[0] = L'\0';
+    } else if (rc == ERROR_SUCCESS) {
+        wcscpy(folder, text);
+    }
 }
 
 bool Uninstaller::BuildCheck()
@@ -245,8 +249,9 @@ bool Uninstaller::UninstallEntry(size_t index, bool dependency)
     log_.Write(command);
 
     log_.Write(L"Get Common Install Path");
-    const std::wstring platformFolder =
-        ReadInstallFolder(log_, IsWow64() ? L"szInstallDir64" : L"szInstallDir32") + kPlatformFolderName;
+    InstallFolderText installFolder = {};
+    ReadInstallFolder(log_, IsWow64() ? L"szInstallDir64" : L"szInstallDir32", installFolder);
+    const std::wstring platformFolder = installFolder + std::wstring(kPlatformFolderName);
     log_.Write(platformFolder.c_str());
 
     log_.Write(L"Disabling SP");

@@ -26,10 +26,16 @@ DWORD RunProcess(SweeperLog& log, const wchar_t* commandLine, DWORD waitMs);
 // and then the 32-bit view on a 64-bit Windows, in the one view elsewhere.
 bool IsProductInstalled(const wchar_t* productCode);
 
-// The install folder value ("szInstallDir32" or "szInstallDir64") of the suite,
-// always from the 64-bit view. Empty when it cannot be read; a value that does
-// not fit 129 characters is logged and read as empty.
-std::wstring ReadInstallFolder(SweeperLog& log, const wchar_t* valueName);
+// The install-folder text as the suite's values are read: at most 129 characters.
+inline constexpr size_t kInstallFolderUnits = 130;
+using InstallFolderText = wchar_t[kInstallFolderUnits];
+
+// Reads the install folder value ("szInstallDir32" or "szInstallDir64") of the
+// suite, always from the 64-bit view, into folder; a REG_EXPAND_SZ value is
+// expanded. When the key cannot be opened or the value cannot be read, folder
+// keeps what it held; a value (or its expansion) that does not fit 129
+// characters is logged and read as empty, never cut.
+void ReadInstallFolder(SweeperLog& log, const wchar_t* valueName, InstallFolderText& folder);
 
 // The uninstall of configuration entries for one run. The build decision is
 // made at the first installed entry and holds for the life of the object.

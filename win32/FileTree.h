@@ -1,7 +1,8 @@
 #pragma once
-// Removing a folder tree for scratch state and staging. Never follows a link
-// (junction or folder symbolic link): the link itself goes, what it points to
-// stays. Read-only files are cleared first; failures are skipped.
+// Removing a folder tree for scratch state and staging, through the removal
+// layer: never follows a link (junction or folder symbolic link) met inside
+// the tree, refuses what the layer refuses. Read-only files are cleared first;
+// failures are skipped.
 
 #include <string>
 

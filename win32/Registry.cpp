@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include "Removal.h"
+
 #include <vector>
 
 namespace win {
@@ -21,7 +23,7 @@ LONG CreateKey(HKEY root, const std::wstring& path, REGSAM access, RegView view,
     return rc;
 }
 
-LONG ReadString(HKEY key, const wchar_t* name, std::wstring& out)
+LONG ReadString(HKEY key, const wchar_t* name, std::wstring& out, DWORD* typeOut)
 {
     DWORD type = 0;
     DWORD bytes = 0;
@@ -41,6 +43,21 @@ LONG ReadString(HKEY key, const wchar_t* name, std::wstring& out)
     if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATATYPE;
     buffer[bytes / sizeof(wchar_t)] = L'\0';
     out.assign(buffer.data());
+    if (typeOut) *typeOut = type;
+    return ERROR_SUCCESS;
+}
+
+LONG ReadStringInto(HKEY key, const wchar_t* name, wchar_t* buffer, size_t units, DWORD* type)
+{
+    std::wstring text;
+    LONG rc = ReadString(key, name, text, type);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (text.size() >= units) {
+        buffer[0] = L'\0';
+        return ERROR_MORE_DATA;
+    }
+    text.copy(buffer, text.size());
+    buffer[text.size()] = L'\0';
     return ERROR_SUCCESS;
 }
 
@@ -69,12 +86,8 @@ LONG WriteDword(HKEY key, const wchar_t* name, DWORD value)
 
 LONG DeleteTree(HKEY root, const std::wstring& path, RegView view)
 {
-    Key key;
-    LONG rc = OpenKey(root, path, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, view, key);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = RegDeleteTreeW(key.get(), nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    return RegDeleteKeyExW(root, path.c_str(), static_cast<REGSAM>(view), 0);
+    const removal::Record r = removal::RemoveKeyTree(root, path, view);
+    return r.outcome == removal::Outcome::Removed ? ERROR_SUCCESS : static_cast<LONG>(r.error);
 }
 
 }  // namespace win

@@ -110,11 +110,12 @@ void LayOutSweeper(const std::wstring& folder, const std::string& config)
     }
 }
 
-RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder)
+RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder,
+                       DWORD timeoutMs)
 {
     TempFolderOverride temp(tempFolder);
     RunResult result;
-    result.exitCode = RunAndWait(L"\"" + folder + L"\\Sweeper.exe\" " + arguments, folder, 600000);
+    result.exitCode = RunAndWait(L"\"" + folder + L"\\Sweeper.exe\" " + arguments, folder, timeoutMs);
     result.messages = LogMessages(tempFolder);
     return result;
 }

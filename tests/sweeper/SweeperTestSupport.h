@@ -46,7 +46,9 @@ struct RunResult {
     std::vector<std::string> messages;
 };
 // Runs <folder>\Sweeper.exe with arguments, logging into <tempFolder>\ZelmarLogs.
-RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder);
+// A run that outlasts timeoutMs is stopped (exit code 0xFFFFFFFE).
+RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder,
+                       DWORD timeoutMs = 600000);
 
 // msiexec /i <package> /qn and msiexec /x <code> /qn; full exit codes.
 DWORD InstallPackage(const wchar_t* name);

@@ -10,6 +10,7 @@
 #include "Uninstall.h"
 
 #include <msiquery.h>
+#include <tlhelp32.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -119,6 +120,18 @@ private:
     bool had_ = false;
     std::wstring saved_;
 };
+
+// The one running process of that image name (most recent if there are several).
+win::Handle OpenChild(const wchar_t* image)
+{
+    win::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    DWORD pid = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (_wcsicmp(entry.szExeFile, image) == 0) pid = entry.th32ProcessID;
+    return win::Handle(pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid) : nullptr);
+}
 
 std::wstring LocalPackage(const wchar_t* productCode)
 {
@@ -350,41 +363,20 @@ TEST(SweeperRunProcess, WaitThatRunsOutLeavesTheChildRunning)
     const std::wstring child = L"\"" + ProgramDir() + L"\\hold_child.exe\" " + event + L" 7";
     EXPECT_EQ(sweeper::RunProcess(capture.log(), child.c_str(), 50), sweeper::kRunTimedOut);
     EXPECT_TRUE(capture.messages().empty());
+    // The child is still there after the time-out, and still waits for its release.
+    win::Handle held = OpenChild(L"hold_child.exe");
+    ASSERT_TRUE(held) << "the child did not outlive the time-out";
+    EXPECT_EQ(WaitForSingleObject(held.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     SetEvent(release.get());
+    ASSERT_EQ(WaitForSingleObject(held.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0;
+    GetExitCodeProcess(held.get(), &code);
+    EXPECT_EQ(code, 7u) << "the child ended on its release, not by the time-out";
     // The same child, released at once, ends normally.
     EXPECT_EQ(sweeper::RunProcess(capture.log(), child.c_str(), INFINITE), 7u);
 }
 
 // --- Leftover removal: folders ------------------------------------------------------
-
-TEST(SweeperFolderGuard, SystemFoldersAndRootsAreRefused)
-{
-    wchar_t windows[MAX_PATH], system[MAX_PATH];
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    GetSystemDirectoryW(system, MAX_PATH);
-    const std::wstring refused[] = {L"",
-                                    L"C:",
-                                    L"C:\\",
-                                    L"relative\\folder",
-                                    L"C:\\Program Files\\*",
-                                    windows,
-                                    std::wstring(windows) + L"\\",
-                                    system,
-                                    std::wstring(windows) + L"\\..",
-                                    L"C:\\windows\\SYSWOW64",
-                                    std::wstring(windows) + L"\\Sysnative\\drivers",
-                                    L"C:\\Program Files",
-                                    L"c:\\program files (x86)",
-                                    L"C:\\Program Files\\Common Files",
-                                    L"C:\\ProgramData",
-                                    L"C:\\users"};
-    for (const std::wstring& folder : refused) {
-        if (folder.find(L"x86") != std::wstring::npos && !IsWindows64()) continue;
-        EXPECT_TRUE(sweeper::IsProtectedFolder(folder)) << "must refuse \"" << Narrow(folder) << "\"";
-    }
-    for (const wchar_t* folder : {L"C:\\Program Files\\Zelmar\\Endpoint", L"C:\\Zelmar", L"C:\\windows2"})
-        EXPECT_FALSE(sweeper::IsProtectedFolder(folder)) << "may remove \"" << Narrow(folder) << "\"";
-}
 
 TEST(SweeperFolderRemoval, TreeGoesWithReadOnlyFilesThenEmptyParents)
 {
@@ -428,6 +420,13 @@ TEST(SweeperFolderRemoval, LinksAreRemovedNeverFollowed)
     // An install folder that is itself a link.
     sweeper::RemoveProductDirectory(capture.log(), root + L"\\install\\EndpointLink\\");
     EXPECT_TRUE(FileExists(root + L"\\target\\precious.txt")) << "RemoveProductDirectory followed a folder link";
+
+    // An install folder reached through a link higher up its path.
+    LogCapture through;
+    EXPECT_FALSE(sweeper::RemoveProductDirectory(through.log(), root + L"\\via\\Endpoint\\"));
+    EXPECT_TRUE(FileExists(root + L"\\target\\Endpoint\\victim.txt")) << "the deletion went through a link";
+    EXPECT_TRUE(ContainsInOrder(through.messages(), {"!> Refusing to remove a folder that is not the suite's : " +
+                                                     Narrow(root) + "\\via\\Endpoint"}));
 }
 
 TEST(SweeperFolderRemoval, PathLongerThanItsBufferIsSkippedNotCut)
@@ -441,7 +440,7 @@ TEST(SweeperFolderRemoval, PathLongerThanItsBufferIsSkippedNotCut)
     ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + longFile, "kept"));
 
     LogCapture capture;
-    sweeper::DeleteAll(capture.log(), install.c_str());
+    sweeper::DeleteAll(capture.log(), install);
     EXPECT_TRUE(FileExists(L"\\\\?\\" + longFile));
     bool skipped = false;
     for (const std::string& line : capture.messages())
@@ -455,20 +454,37 @@ TEST_F(SweeperSuiteRegistry, InstallFolderValuesThatNameNoSuiteFolderAreRefused)
 {
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring marker = std::wstring(windows) + L"\\zl-sweeper-marker.txt";
-    ASSERT_TRUE(WriteFileBytes(marker, "the system's"));
+    // Markers of what is not the suite's: in the Windows folder, in a folder of
+    // its own there, and in Program Files.
+    wchar_t programFiles[MAX_PATH];
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles);
+    const std::wstring victim = std::wstring(windows) + L"\\zl-sweeper-victim";
+    CreateDirectoryW(victim.c_str(), nullptr);
+    const std::wstring markers[] = {std::wstring(windows) + L"\\zl-sweeper-marker.txt", victim + L"\\marker.txt",
+                                    std::wstring(programFiles) + L"\\zl-sweeper-marker.txt"};
+    for (const std::wstring& marker : markers) ASSERT_TRUE(WriteFileBytes(marker, "the system's"));
+    wchar_t shortProgramFiles[MAX_PATH] = {};
+    GetShortPathNameW(programFiles, shortProgramFiles, MAX_PATH);
+    ASSERT_NE(wcschr(shortProgramFiles, L'~'), nullptr) << "no short form of " << Narrow(programFiles);
     const std::wstring tooLong = L"C:\\" + std::wstring(140, L'z') + L"\\";
     const std::string windowsText = Narrow(windows);
     struct Case {
         std::wstring value;
         std::string refused;
-    } cases[] = {{std::wstring(windows) + L"\\", windowsText}, {L"C:\\", "C:"}, {L"", ""}, {tooLong, ""}};
+    } cases[] = {{std::wstring(windows) + L"\\", windowsText},
+                 {L"C:\\", "C:"},
+                 {L"", ""},
+                 {tooLong, ""},
+                 {L"\\\\.\\" + victim + L"\\", "\\\\.\\" + Narrow(victim)},
+                 {L"\\\\.\\C:\\", "\\\\.\\C:"},
+                 {std::wstring(shortProgramFiles) + L"\\", Narrow(shortProgramFiles)}};
     for (const Case& c : cases) {
         SetInstallFolders(c.value, c.value);
         LogCapture capture;
         sweeper::RemoveLeftovers(capture.log());
         std::vector<std::string> lines = capture.messages();
-        EXPECT_TRUE(FileExists(marker)) << "value \"" << Narrow(c.value) << "\" wiped the Windows folder";
+        for (const std::wstring& marker : markers)
+            EXPECT_TRUE(FileExists(marker)) << "value \"" << Narrow(c.value) << "\" deleted " << Narrow(marker);
         EXPECT_TRUE(ContainsInOrder(
             lines, {"Removing Directories", "!> Refusing to remove a folder that is not the suite's : " + c.refused,
                     "End RemoveProductDirectory", "Removing Directories failed", "Removing Registries"}))
@@ -477,7 +493,45 @@ TEST_F(SweeperSuiteRegistry, InstallFolderValuesThatNameNoSuiteFolderAreRefused)
             EXPECT_TRUE(ContainsInOrder(lines, {"!> szInstallDir64 does not fit its buffer and is not used"}));
         }
     }
-    DeleteFileW(marker.c_str());
+    for (const std::wstring& marker : markers) DeleteFileW(marker.c_str());
+    RemoveDirectoryW(victim.c_str());
+}
+
+// The texts of odd byte count, without a terminator, and to be expanded, as
+// RemoveLeftovers takes them and logs them.
+TEST_F(SweeperSuiteRegistry, InstallFolderTextIsWhatTheValueHolds)
+{
+    ScratchDir scratch(L"sweeper-values");
+    ScopedEnv where(L"ZL_SWEEPER_SCRATCH", scratch.path());
+    const std::wstring expandable = L"%ZL_SWEEPER_SCRATCH%\\Endpoint\\";
+    SHCreateDirectoryExW(nullptr, (scratch / L"Endpoint\\bin").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(scratch / L"Endpoint\\bin\\agent.dll", "suite"));
+    // 129 whole units and half of one more: the stored text has no terminator.
+    std::wstring odd = scratch / L"";
+    odd += std::wstring(129 - odd.size(), L'o');
+    odd += L'x';
+    win::Key key;
+    ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint", KEY_ALL_ACCESS, RegView::Bit64, key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key.get(), L"szInstallDir32", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(expandable.c_str()),
+                             static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key.get(), L"szInstallDir64", 0, REG_SZ, reinterpret_cast<const BYTE*>(odd.c_str()), 259),
+              ERROR_SUCCESS);
+    const std::string expanded = Narrow(scratch.path()) + "\\Endpoint";
+    const std::string oddText = Narrow(odd.substr(0, 129));
+
+    LogCapture capture;
+    sweeper::RemoveLeftovers(capture.log());
+    const std::vector<std::string> lines = capture.messages();
+    if (IsWindows64()) {
+        EXPECT_TRUE(ContainsInOrder(lines, {"Begin RemoveProductDirectory", expanded + "\\", expanded,
+                                            "End RemoveProductDirectory"}));
+        EXPECT_FALSE(FileExists(scratch / L"Endpoint")) << "the expanded folder names the suite's folder";
+    }
+    EXPECT_TRUE(ContainsInOrder(lines, {"Begin RemoveProductDirectory", oddText, oddText, "!> DeleteAll Failed: *"}))
+        << "the text read is not the 129 units the value holds";
 }
 
 // --- Leftover removal: registry -------------------------------------------------------
@@ -488,9 +542,11 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
     const std::wstring leaf = base + L"\\a\\b\\c";
     std::vector<RegView> views = {RegView::Bit64, RegView::Bit32};
     for (RegView view : views) {
-        win::Key key;
+        win::Key key, sibling;
         ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, leaf, KEY_ALL_ACCESS, view, key), ERROR_SUCCESS);
         win::WriteString(key.get(), L"v", L"x");
+        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, base + L"\\a\\b2", KEY_ALL_ACCESS, view, sibling),
+                  ERROR_SUCCESS);
     }
     LogCapture capture;
     EXPECT_TRUE(sweeper::RemoveRegistryKey(capture.log(), base.c_str()));
@@ -504,7 +560,8 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
                                      b + "\\a",
                                      b + "\\a\\b",
                                      b + "\\a\\b\\c",
-                                     "Deleting regkey worked succesfully"};
+                                     "Deleting regkey worked succesfully",
+                                     b + "\\a\\b2"};
     if (IsWindows64()) {
         std::vector<std::string> expected = {"AdvAPI32.dll loaded succesfully",
                                              "GetProcAddress for RegDeleteKeyExW obtained succesfully"};
@@ -520,6 +577,9 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
         EXPECT_EQ(Count(lines, ">> Remove Endpoint Wow Registry Success in 64 bit!"), 0u);
     }
 
+    // Once per listing of subkeys: the base, "a" (two subkeys) and "b", in each view.
+    EXPECT_EQ(Count(lines, "RegEnumKeyEx passed"), IsWindows64() ? 6u : 3u);
+
     LogCapture again;
     EXPECT_TRUE(sweeper::RemoveRegistryKey(again.log(), base.c_str())) << "a missing key counts as removed";
     EXPECT_TRUE(ContainsInOrder(again.messages(), {"!> Key not found!"}));
@@ -529,6 +589,33 @@ TEST(SweeperKeyRemoval, KeyTreeGoesLeafFirstInEveryView)
 
 // The plan that ships in dist/.
 std::string ShippedConfig() { return ReadFileBytes(X86Tree() + L"\\sweeper\\SweeperConfig.xml"); }
+
+// A module and a dependency that look installed but have no cached package,
+// so a run of their plan is not clean and removes the leftovers.
+class FailingEntries {
+public:
+    FailingEntries()
+        : module_(HKEY_LOCAL_MACHINE, kUninstall + kUnknownToInstaller, RegView::Bit32),
+          dependency_(HKEY_LOCAL_MACHINE, kUninstall + kDependencyCode, RegView::Bit32)
+    {
+    }
+    static std::string Plan()
+    {
+        return "<Sweeper UninstallTimeout=\"60\" SleepTimeSlice=\"1\"><Modules>"
+               "<UninstallerConfigurationInfo Name=\"Endpoint Antivirus\" ProductCode=\"" +
+               Narrow(kUnknownToInstaller) +
+               "\" Prefix=\"EAV_\"/>"
+               "<UninstallerConfigurationInfo Name=\"AGS Connector\" ProductCode=\"" +
+               Narrow(kAgsConnector) +
+               "\" Prefix=\"AGS_\"/></Modules><Dependencies>"
+               "<UninstallerConfigurationInfo Name=\"Endpoint Guard Platform\" ProductCode=\"" +
+               Narrow(kDependencyCode) + "\" Prefix=\"EGP_\"/></Dependencies></Sweeper>";
+    }
+
+private:
+    static constexpr wchar_t kDependencyCode[] = L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E0000FE}";
+    ScratchKey module_, dependency_;
+};
 
 class SweeperRun : public SweeperSuiteRegistry {
 protected:
@@ -540,10 +627,10 @@ protected:
     {
         for (const wchar_t* code : {kAntivirus, kAgsConnector, kPlatform, kCommonInstaller}) EnsureUninstalled(code);
     }
-    RunResult Run(const std::string& config)
+    RunResult Run(const std::string& config, DWORD timeoutMs = 600000)
     {
         LayOutSweeper(app_.path(), config);
-        return RunSweeperIn(app_.path(), L"/qn", temp_.path());
+        return RunSweeperIn(app_.path(), L"/qn", temp_.path(), timeoutMs);
     }
     std::string Guardswitch() const { return ReadFileBytes(app_ / L"Guardswitch.calls"); }
     static std::string Switch(const char* argument)
@@ -682,20 +769,8 @@ TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCountAndGoesOnWithoutTheS
 TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
 {
     PendingRenames pending;
-    // The module and the dependency look installed but have no cached package.
-    ScratchKey module(HKEY_LOCAL_MACHINE, kUninstall + kUnknownToInstaller, RegView::Bit32);
-    const std::wstring dependencyCode = L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E0000FE}";
-    ScratchKey dependency(HKEY_LOCAL_MACHINE, kUninstall + dependencyCode, RegView::Bit32);
-    const std::string config =
-        "<Sweeper UninstallTimeout=\"60\" SleepTimeSlice=\"1\"><Modules>"
-        "<UninstallerConfigurationInfo Name=\"Endpoint Antivirus\" ProductCode=\"" +
-        Narrow(kUnknownToInstaller) +
-        "\" Prefix=\"EAV_\"/>"
-        "<UninstallerConfigurationInfo Name=\"AGS Connector\" ProductCode=\"" +
-        Narrow(kAgsConnector) +
-        "\" Prefix=\"AGS_\"/></Modules><Dependencies>"
-        "<UninstallerConfigurationInfo Name=\"Endpoint Guard Platform\" ProductCode=\"" +
-        Narrow(dependencyCode) + "\" Prefix=\"EGP_\"/></Dependencies></Sweeper>";
+    FailingEntries failing;
+    const std::string config = failing.Plan();
 
     // On a 32-bit Windows both views are one tree: the scratch keys come before any value.
     ScratchKey ostrand(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostrand Labs", RegView::Bit64);
@@ -743,7 +818,8 @@ TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
 
     // Folders: the 32-bit folder only on a 64-bit Windows; the held file waits for the restart.
     EXPECT_EQ(FileExists(dir32), !IsWindows64());
-    EXPECT_FALSE(FileExists(folders_ / L"x86") && IsWindows64()) << "empty parents go too";
+    EXPECT_EQ(FileExists(folders_ / L"x86"), !IsWindows64())
+        << (IsWindows64() ? "empty parents go too" : "a 32-bit Windows has no 32-bit install folder to remove");
     EXPECT_TRUE(FileExists(locked));
     EXPECT_FALSE(FileExists(dir64 + L"\\Endpoint Guard Platform")) << Text(r.messages);
     EXPECT_TRUE(pending.HasDeletion(locked))
@@ -763,6 +839,46 @@ TEST_F(SweeperRun, FailedEntryRemovesFoldersAndKeysInBothViews)
     }
     held.reset();
     DeleteFileW(locked.c_str());
+}
+
+// A registry link below the suite's key goes itself: its target, another
+// product's tree, stays, and the run ends.
+TEST_F(SweeperRun, RegistryLinkBelowTheSuiteKeyIsRemovedItselfAndTheRunEnds)
+{
+    FailingEntries failing;
+    ScratchKey victim(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZelmarSweeperVictim", RegView::Bit64);
+    win::Key deep;
+    ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZelmarSweeperVictim\\Deep", KEY_ALL_ACCESS,
+                             RegView::Bit64, deep),
+              ERROR_SUCCESS);
+    ASSERT_EQ(win::WriteString(deep.get(), L"v", L"another product's"), ERROR_SUCCESS);
+    deep.reset();
+    SetInstallFolders(L"", L"");
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint\\Evil", 0, nullptr,
+                              REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                              &raw, nullptr),
+              ERROR_SUCCESS);
+    win::Key link(raw);
+    const std::wstring target = L"\\Registry\\Machine\\Software\\ZelmarSweeperVictim";
+    ASSERT_EQ(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(target.c_str()),
+                             static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    link.reset();
+    ASSERT_TRUE(KeyExists(L"SOFTWARE\\Zelmar\\Endpoint\\Evil\\Deep", RegView::Bit64)) << "the link leads nowhere";
+
+    // A walk that followed the link looped for ever: the run is bounded here.
+    RunResult r = Run(FailingEntries::Plan(), 60000);
+    EXPECT_EQ(r.exitCode, 0u) << "Sweeper did not end (0xFFFFFFFE: stopped after 60 s)";
+    EXPECT_TRUE(KeyExists(L"SOFTWARE\\ZelmarSweeperVictim\\Deep", RegView::Bit64))
+        << "the key removal deleted the link's target";
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Zelmar\\Endpoint", RegView::Bit64));
+    EXPECT_TRUE(ContainsInOrder(r.messages, {"Removing Registries", "SOFTWARE\\Zelmar\\Endpoint\\Evil",
+                                             "Deleting regkey worked succesfully",
+                                             IsWindows64() ? ">> Remove Endpoint Wow Registry Success in 64 bit!"
+                                                           : ">> Remove Endpoint Registry Success in 32 bit!"}));
+    EXPECT_LT(r.messages.size(), 400u) << "the walk visited more than the tree holds";
 }
 
 }  // namespace

@@ -92,6 +92,19 @@ TEST(SweeperLogFile, MessageWithoutUsableFolderIsDroppedAndCreationRetried)
     EXPECT_NE(lines[0].find("] kept"), std::string::npos);
 }
 
+TEST(SweeperLogFile, FileDeletedDuringTheRunIsMadeAgainByTheNextLine)
+{
+    ScratchDir scratch(L"sweeper-log-deleted");
+    TempFolderOverride override(scratch.path());
+    SweeperLog log;
+    log.Write(L"before");
+    ASSERT_TRUE(DeleteFileW(log.FilePath()));
+    log.Write(L"after");
+    std::vector<std::string> lines = SplitLines(LogFileText(log));
+    ASSERT_EQ(lines.size(), 1u) << "the line after the deletion was dropped";
+    EXPECT_NE(lines[0].find("] after"), std::string::npos) << lines[0];
+}
+
 // --- The configuration ---------------------------------------------------------
 
 struct ParseOutcome {

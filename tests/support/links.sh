@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Lays out (or removes) folder links in a test prefix for the link guards:
+# Windows code sees a Linux symlink to a folder as a reparse point, and Windows
+# programs cannot make one under Wine. Every link leads to a non-empty folder
+# inside C:\zltest-links, never outside it, and never to a file.
+#   links.sh create|remove <prefix dir>
+set -euo pipefail
+root="$2/drive_c/zltest-links"
+case "$1" in
+create)
+  rm -rf "$root"
+  mkdir -p "$root/target/Endpoint" "$root/install/Endpoint/sub"
+  echo precious >"$root/target/precious.txt"
+  echo precious >"$root/target/Endpoint/victim.txt"
+  echo suite >"$root/install/Endpoint/inner.txt"
+  echo suite >"$root/install/Endpoint/sub/deeper.txt"
+  ln -s ../../../target "$root/install/Endpoint/sub/linked"  # a link inside a tree
+  ln -s ../target "$root/install/EndpointLink"               # a tree that is a link
+  ln -s target "$root/via"                                   # a link in the middle of a path
+  ;;
+remove)
+  rm -rf "$root"
+  ;;
+esac

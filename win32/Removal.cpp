@@ -1,0 +1,286 @@
+// The removal layer: judging paths, and deleting files and folder trees.
+#include "RemovalPaths.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace win::removal {
+
+namespace {
+
+Observer* g_observer = nullptr;
+
+std::wstring Folded(const std::wstring& text)
+{
+    std::wstring folded = text;
+    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Only "X:\..." names a place on a local drive; everything else (relative,
+// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is refused,
+// and so are wildcards, stream names and control characters.
+bool IsPlainDrivePath(const std::wstring& path)
+{
+    if (path.size() < 3) return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
+    for (wchar_t c : path)
+        if (c < 0x20) return false;
+    return true;
+}
+
+bool FullPath(const std::wstring& text, std::wstring& full)
+{
+    DWORD units = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (units == 0) return false;
+    std::wstring buffer(units, L'\0');
+    units = GetFullPathNameW(text.c_str(), units, buffer.data(), nullptr);
+    if (units == 0 || units >= buffer.size()) return false;
+    buffer.resize(units);
+    while (buffer.size() > 2 && buffer.back() == L'\\') buffer.pop_back();
+    full = buffer;
+    return true;
+}
+
+Record Refusal(Kind kind, const Judgement& judgement)
+{
+    Record r;
+    r.kind = kind;
+    r.outcome = Outcome::Refused;
+    r.verdict = judgement.verdict;
+    r.path = judgement.path;
+    switch (judgement.verdict) {
+    case Verdict::Malformed: r.error = kRefusedMalformed; break;
+    case Verdict::ThroughLink: r.error = kRefusedLink; break;
+    case Verdict::Unverifiable: r.error = judgement.error; break;
+    default: r.error = kRefusedProtected; break;
+    }
+    return r;
+}
+
+Record Result(Kind kind, const std::wstring& path, bool ok, DWORD error)
+{
+    Record r;
+    r.kind = kind;
+    r.path = path;
+    r.outcome = ok ? Outcome::Removed : IsMissing(error) ? Outcome::AlreadyAbsent : Outcome::Failed;
+    r.error = ok ? ERROR_SUCCESS : error;
+    return r;
+}
+
+Record RemoveOneFolder(const std::wstring& path)
+{
+    const bool ok = RemoveDirectoryW(path.c_str()) != FALSE;
+    return Result(Kind::Folder, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+}
+
+Record RemoveOneFile(const std::wstring& path, InUse inUse)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const bool ok = DeleteFileW(path.c_str()) != FALSE;
+    Record r = Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+    if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
+    if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        r.outcome = Outcome::LeftForRestart;
+    else
+        r.restartError = GetLastError();
+    return r;
+}
+
+// A link goes itself: a folder link as a folder, a file link as a file (which
+// removes the link on Windows); its attributes are left alone, since setting
+// them may reach the target.
+Record RemoveLink(const std::wstring& path, bool folder)
+{
+    const bool ok = (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) != FALSE;
+    return Result(Kind::Link, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+}
+
+void Report(const Record& record, TreeListener* listener)
+{
+    Notify(record);
+    if (listener) listener->Done(record);
+}
+
+// Everything inside folder, depth-first; the folder itself stays.
+void RemoveContents(const std::wstring& folder, InUse inUse, TreeListener* listener)
+{
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (listener && !listener->Entering(path, directory && !link)) continue;
+        if (link) {
+            Report(RemoveLink(path, directory), listener);
+        } else if (directory) {
+            RemoveContents(path, inUse, listener);
+            Report(RemoveOneFolder(path), listener);
+        } else {
+            Report(RemoveOneFile(path, inUse), listener);
+        }
+    } while (FindNextFileW(find.get(), &data));
+}
+
+// Judges path and, when it may be touched, acts on its canonical form.
+template <typename Act>
+Record Judged(const std::wstring& path, Guard guard, Kind kind, Act act)
+{
+    const Judgement j = Judge(path, guard);
+    return j.allowed() ? act(j.path) : Refusal(kind, j);
+}
+
+}  // namespace
+
+Observer* SetObserver(Observer* observer) { return std::exchange(g_observer, observer); }
+
+void Notify(const Record& record)
+{
+    if (g_observer) g_observer->Seen(record);
+}
+
+bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)
+{
+    const std::wstring p = Folded(path), f = Folded(folder);
+    return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+}
+
+bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, DWORD& error)
+{
+    linkMet = false;
+    error = ERROR_SUCCESS;
+    std::wstring full;
+    if (!FullPath(text, full) || full.size() < 2 || full[1] != L':') return false;
+    out.assign(1, static_cast<wchar_t>(towupper(full[0])));
+    out += L':';
+    size_t start = 3;
+    bool exists = true;
+    while (start < full.size()) {
+        size_t end = full.find(L'\\', start);
+        if (end == std::wstring::npos) end = full.size();
+        const std::wstring component = full.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        const std::wstring candidate = out + L"\\" + component;
+        if (exists) {
+            const DWORD attributes = GetFileAttributesW(candidate.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                const DWORD code = GetLastError();
+                if (!IsMissing(code)) error = code;
+                exists = false;
+            } else {
+                if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) linkMet = true;
+                WIN32_FIND_DATAW data;
+                FindHandle find(FindFirstFileW(candidate.c_str(), &data));
+                if (find) {
+                    out += L"\\";
+                    out += data.cFileName;
+                    continue;
+                }
+                // A short name always holds a tilde; any other name is its own long form.
+                if (component.find(L'~') != std::wstring::npos) error = GetLastError();
+            }
+        }
+        out = candidate;
+    }
+    if (out.size() == 2) out += L'\\';
+    return true;
+}
+
+Judgement Judge(const std::wstring& path, Guard guard)
+{
+    Judgement j;
+    j.path = path;
+    if (!IsPlainDrivePath(path)) return j;
+    bool linkMet = false;
+    if (!MakeCanonical(path, j.path, linkMet, j.error)) return j;
+    if (j.path.size() <= 3) {
+        j.verdict = Verdict::DriveRoot;
+        return j;
+    }
+    if (linkMet) {
+        j.verdict = Verdict::ThroughLink;
+        return j;
+    }
+    if (j.error != ERROR_SUCCESS) {
+        j.verdict = Verdict::Unverifiable;
+        return j;
+    }
+    if (guard == Guard::OutsideWindows) {
+        for (const std::wstring& windows : WindowsFolders()) {
+            std::wstring canonical;
+            DWORD error = 0;
+            if (MakeCanonical(windows, canonical, linkMet, error) && IsAtOrBelow(j.path, canonical)) {
+                j.verdict = Verdict::InWindowsFolder;
+                return j;
+            }
+        }
+    }
+    for (const std::wstring& folder : ProtectedFolders()) {
+        if (IsAtOrBelow(folder, j.path)) {
+            j.verdict = Verdict::Protected;
+            return j;
+        }
+    }
+    j.verdict = Verdict::Allowed;
+    return j;
+}
+
+std::vector<std::wstring> ProtectedFolders()
+{
+    std::vector<std::wstring> folders, seen;
+    for (const std::wstring& text : ProtectedFolderTexts()) {
+        // The sources overlap much; each text is made canonical once.
+        std::wstring folded = Folded(text);
+        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
+        seen.push_back(std::move(folded));
+        std::wstring canonical;
+        bool linkMet = false;
+        DWORD error = 0;
+        if (MakeCanonical(text, canonical, linkMet, error) && canonical.size() > 3) folders.push_back(canonical);
+    }
+    return folders;
+}
+
+Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)
+{
+    const Record r = Judged(path, guard, Kind::File, [inUse](const std::wstring& canonical) {
+        const DWORD attributes = GetFileAttributesW(canonical.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Result(Kind::File, canonical, false, ERROR_DIRECTORY);
+        return RemoveOneFile(canonical, inUse);
+    });
+    Notify(r);
+    return r;
+}
+
+Record RemoveEmptyFolder(const std::wstring& path, Guard guard)
+{
+    const Record r = Judged(path, guard, Kind::Folder, RemoveOneFolder);
+    Notify(r);
+    return r;
+}
+
+Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, TreeListener* listener)
+{
+    const Record r = Judged(path, guard, Kind::Folder, [inUse, listener](const std::wstring& canonical) {
+        const DWORD attributes = GetFileAttributesW(canonical.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return Result(Kind::Folder, canonical, false, GetLastError());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Result(Kind::Folder, canonical, false, ERROR_DIRECTORY);
+        RemoveContents(canonical, inUse, listener);
+        return RemoveOneFolder(canonical);
+    });
+    Report(r, listener);
+    return r;
+}
+
+}  // namespace win::removal
