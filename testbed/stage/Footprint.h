@@ -64,9 +64,10 @@ struct Footprint {
     // A folder appended to the machine's "Path" (empty: none).
     std::wstring pathEntry;
 
-    // The suite's own items, laid and audited. A key or folder that was there
-    // before staging is not reported; a value is a leftover while it still
-    // holds what was laid.
+    // The suite's own items, audited, and laid by the stager unless the
+    // packages lay them. A key or folder that was there before staging is not
+    // reported; a value is a leftover while it still holds what was laid.
+    bool packagesLayItems = false;
     std::vector<KeyItem> keys;
     std::vector<ValueItem> values;
     std::vector<std::wstring> folders;

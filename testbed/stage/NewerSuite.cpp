@@ -40,6 +40,7 @@ Footprint NewerSuite(const Sources& sources)
                           sources.suitePackages + L"\\GuardPlatform.msi", sources.suitePackages + L"\\" + common,
                           sources.agentPackage};
     suite.products = Products();
+    suite.packagesLayItems = true;
     // Under Wine a parent's DLL folder does not reach its children, so
     // Guardswitch finds the suite's libraries through the search path.
     suite.pathEntry = PlatformFolder();
