@@ -111,7 +111,9 @@ bool HoldsLaid(const ValueItem& value)
 
 void LayRegistry(const Footprint& suite, std::vector<std::wstring>& problems)
 {
-    for (const std::vector<KeyItem>* keys : {&suite.platformKeys, &suite.keys})
+    std::vector<const std::vector<KeyItem>*> laid = {&suite.platformKeys};
+    if (!suite.packagesLayItems) laid.push_back(&suite.keys);
+    for (const std::vector<KeyItem>* keys : laid)
         for (const KeyItem& item : *keys) {
             win::Key key;
             if (win::CreateKey(item.root, item.path, KEY_READ, item.view, key) != ERROR_SUCCESS)
@@ -131,7 +133,8 @@ void LayRegistry(const Footprint& suite, std::vector<std::wstring>& problems)
 
 void LayFiles(const Footprint& suite, std::vector<std::wstring>& problems)
 {
-    for (const std::wstring& folder : suite.folders) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (!suite.packagesLayItems)
+        for (const std::wstring& folder : suite.folders) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     for (const FileItem& file : suite.files)
         if (!LayFile(file)) problems.push_back(L"cannot lay " + file.path);
     for (const FileItem& file : suite.platformFiles)
