@@ -3,6 +3,7 @@
 // security put back after each test.
 #include <gtest/gtest.h>
 
+#include "ProgramVersion.h"
 #include "Scratch.h"
 #include "ScriptEngines.h"
 #include "Wow64.h"
@@ -285,6 +286,26 @@ TEST_F(ScriptEngineRepair, TheSixtyFourBitPassJudgesByTheRealSystemFolder)
     }
     EXPECT_EQ(result, 0) << Log();
     EXPECT_EQ(ReadDefault(kJScriptKey, win::RegView::Bit64), marker);
+}
+
+// On Windows XP the keys are not protected: nothing is taken over, so a key
+// the user may not write stays as it is and the repair reports the failure.
+TEST_F(ScriptEngineRepair, OnWindowsXpNoKeyIsTakenOver)
+{
+    Orphan(win::RegView::Native);
+    Protect(kJScriptKey, win::RegView::Native);
+    const std::vector<BYTE> security = Security(kJScriptKey, win::RegView::Native);
+    ScratchDir scratch(L"script-engines-xp");
+    const std::wstring log = scratch / L"lines.txt";
+    ProgramVersion xp(L"script_engine_child.exe", L"winxp");
+    EXPECT_EQ(RunAndWait(L"\"" + BuildPath(L"tests\\AGSCommon\\script_engine_child.exe") + L"\" \"" + log + L"\""), 2u);
+    const std::vector<std::string> lines = SplitLines(ReadFileBytes(log));
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has(" CRestoreScriptEngines::Register - Restoring engines, detected that OS is NOT Vista or above"));
+    EXPECT_FALSE(has(" CRestoreScriptEngines::Register - Take Ownership and set permissions"));
+    EXPECT_TRUE(has(" CRestoreScriptEngines::Register - RegOpenKeyEx returned 5"));
+    EXPECT_EQ(Security(kJScriptKey, win::RegView::Native), security);
+    EXPECT_EQ(ReadDefault(kVBScriptKey, win::RegView::Native), SystemEngine(L"\\VBScript.dll"));
 }
 
 TEST_F(ScriptEngineRepair, ThirtyTwoBitWindowsHasNoSixtyFourBitPass)

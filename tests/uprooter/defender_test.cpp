@@ -2,6 +2,7 @@
 // child program that Wine shows the Windows version a test chooses.
 #include <gtest/gtest.h>
 
+#include "ProgramVersion.h"
 #include "Scratch.h"
 
 #include <shlobj.h>
@@ -14,23 +15,6 @@ const std::wstring kRecordKey = L"SOFTWARE\\Zelmar\\ManagedServices\\Quellor";
 const std::wstring kXpComponentKey =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\"
     L"2C0AE3FC5E402AD4F830763481A3E961";
-
-// Wine's Windows version for the child program, for the life of a scope.
-class ChildVersion {
-public:
-    explicit ChildVersion(const wchar_t* version)
-    {
-        win::Key key;
-        win::CreateKey(HKEY_CURRENT_USER, kKey, KEY_SET_VALUE, win::RegView::Native, key);
-        win::WriteString(key.get(), L"Version", version);
-    }
-    ~ChildVersion() { win::DeleteTree(HKEY_CURRENT_USER, kKey, win::RegView::Native); }
-    ChildVersion(const ChildVersion&) = delete;
-    ChildVersion& operator=(const ChildVersion&) = delete;
-
-private:
-    static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\defender_child.exe";
-};
 
 std::wstring ProgramFiles()
 {
@@ -169,7 +153,7 @@ TEST_F(DefenderRestore, AMissingOrForeignLibraryIsNotCalled)
 TEST_F(DefenderRestore, AWindows8WorkstationKeepsDefenderAsItIs)
 {
     RecordEnabled();
-    ChildVersion win8(L"win8");
+    ProgramVersion win8(L"defender_child.exe", L"win8");
     const std::vector<std::string> lines = Run();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "This is a Windows 8 client OS 1 6 2...") << Shown(lines);
@@ -181,7 +165,7 @@ TEST_F(DefenderRestore, AWindows8WorkstationKeepsDefenderAsItIs)
 TEST_F(DefenderRestore, WindowsXpFindsTheLibraryThroughTheInstalledComponent)
 {
     RecordEnabled();
-    ChildVersion xp(L"winxp");
+    ProgramVersion xp(L"defender_child.exe", L"winxp");
     std::vector<std::string> lines = Run();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Windows Defender not installed...") << "without the component:" << Shown(lines);
