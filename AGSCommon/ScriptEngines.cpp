@@ -2,6 +2,7 @@
 
 #include "Handle.h"
 #include "PlatformInfo.h"
+#include "Registry.h"
 #include "Removal.h"
 
 #include <cstdarg>
@@ -57,19 +58,6 @@ std::vector<BYTE> ReadTokenUser(HANDLE token)
 }
 
 PSID UserSid(std::vector<BYTE>& user) { return reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid; }
-
-// One part of the key's security descriptor, asked once for its size and once
-// for the data. Empty on failure (error holds the code).
-SavedSecurity CopySecurity(HKEY key, SECURITY_INFORMATION part, LONG& error)
-{
-    DWORD bytes = 0;
-    error = RegGetKeySecurity(key, part, nullptr, &bytes);
-    if (error != ERROR_INSUFFICIENT_BUFFER) return {};
-    SavedSecurity saved(bytes);
-    error = RegGetKeySecurity(key, part, saved.data(), &bytes);
-    if (error != ERROR_SUCCESS) saved.clear();
-    return saved;
-}
 
 }  // namespace
 
@@ -201,6 +189,40 @@ bool CRestoreScriptEngines::Register(const wchar_t* engineKey, const wchar_t* mo
     return rc == ERROR_SUCCESS;
 }
 
+SavedSecurity CRestoreScriptEngines::SaveSecurity(const wchar_t* keyPath, bool view64, bool owner, win::Key& key)
+{
+    struct SecurityPart {
+        REGSAM access;
+        SECURITY_INFORMATION part;
+        const wchar_t* openFailed;
+        const wchar_t* readFailed;
+    };
+    static const SecurityPart parts[] = {
+        {READ_CONTROL | WRITE_OWNER, OWNER_SECURITY_INFORMATION,
+         L"SetOwnership: RegOpenKeyEx(READ_CONTROL|WRITE_OWNER) failed with %d error\n",
+         L"SetOwnership: RegGetKeySecurity() failed to get the org owner. Error = %d\n"},
+        {READ_CONTROL | WRITE_DAC, DACL_SECURITY_INFORMATION,
+         L"GrantAccess: RegOpenKeyEx(READ_CONTROL|WRITE_DAC) failed with %d error.\n",
+         L"GrantAccess: RegGetKeySecurity() failed to get DACL info. error: %d.\n"}};
+    const SecurityPart& part = parts[owner ? 0 : 1];
+    LONG rc = ERROR_SUCCESS;
+    key = OpenEngineKey(keyPath, part.access, view64, rc);
+    if (!key) {
+        Say(part.openFailed, static_cast<int>(rc));
+        return {};
+    }
+    // Asked once for the size and once for the data.
+    DWORD bytes = 0;
+    rc = RegGetKeySecurity(key.get(), part.part, nullptr, &bytes);
+    SavedSecurity saved(rc == ERROR_INSUFFICIENT_BUFFER ? bytes : 0);
+    if (!saved.empty()) rc = RegGetKeySecurity(key.get(), part.part, saved.data(), &bytes);
+    if (saved.empty() || rc != ERROR_SUCCESS) {
+        saved.clear();
+        Say(part.readFailed, static_cast<int>(rc));
+    }
+    return saved;
+}
+
 SavedSecurity CRestoreScriptEngines::SetOwnership(const wchar_t* keyPath, bool view64)
 {
     HANDLE opened = nullptr;
@@ -214,16 +236,10 @@ SavedSecurity CRestoreScriptEngines::SetOwnership(const wchar_t* keyPath, bool v
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     if (!user.empty()) SetSecurityDescriptorOwner(&descriptor, UserSid(user), FALSE);
 
-    LONG rc = ERROR_SUCCESS;
-    win::Key key = OpenEngineKey(keyPath, READ_CONTROL | WRITE_OWNER, view64, rc);
-    if (!key) {
-        Say(L"SetOwnership: RegOpenKeyEx(READ_CONTROL|WRITE_OWNER) failed with %d error\n", static_cast<int>(rc));
-        return {};
-    }
-    SavedSecurity saved = CopySecurity(key.get(), OWNER_SECURITY_INFORMATION, rc);
-    if (saved.empty())
-        Say(L"SetOwnership: RegGetKeySecurity() failed to get the org owner. Error = %d\n", static_cast<int>(rc));
-    rc = RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION, &descriptor);
+    win::Key key;
+    SavedSecurity saved = SaveSecurity(keyPath, view64, true, key);
+    if (!key) return {};
+    const LONG rc = RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION, &descriptor);
     if (rc != ERROR_SUCCESS)
         Say(L"SetOwnership: RegSetKeySecurity() failed to set current user as the owner. Error = %d\n",
             static_cast<int>(rc));
@@ -232,14 +248,9 @@ SavedSecurity CRestoreScriptEngines::SetOwnership(const wchar_t* keyPath, bool v
 
 SavedSecurity CRestoreScriptEngines::GrantAccess(bool view64, const wchar_t* keyPath)
 {
-    LONG rc = ERROR_SUCCESS;
-    win::Key key = OpenEngineKey(keyPath, READ_CONTROL | WRITE_DAC, view64, rc);
-    if (!key) {
-        Say(L"GrantAccess: RegOpenKeyEx(READ_CONTROL|WRITE_DAC) failed with %d error.\n", static_cast<int>(rc));
-        return {};
-    }
-    SavedSecurity saved = CopySecurity(key.get(), DACL_SECURITY_INFORMATION, rc);
-    if (saved.empty()) Say(L"GrantAccess: RegGetKeySecurity() failed to get DACL info. error: %d.\n", static_cast<int>(rc));
+    win::Key key;
+    SavedSecurity saved = SaveSecurity(keyPath, view64, false, key);
+    if (!key) return {};
 
     HANDLE opened = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) return saved;
@@ -251,7 +262,7 @@ SavedSecurity CRestoreScriptEngines::GrantAccess(bool view64, const wchar_t* key
     std::vector<BYTE> aclBuffer(aclBytes);
     ACL* acl = reinterpret_cast<ACL*>(aclBuffer.data());
     SECURITY_DESCRIPTOR descriptor;
-    rc = ERROR_SUCCESS;
+    LONG rc = ERROR_SUCCESS;
     if (!InitializeAcl(acl, aclBytes, ACL_REVISION) || !AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, UserSid(user)) ||
         !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))

@@ -7,15 +7,14 @@
 // and access list are put back afterwards. The same pass removes the suite's
 // script-scanning browser helper object. Every line goes to the run log.
 
-#include "Registry.h"
+#include "Handle.h"
+#include "Wow64.h"
 
 #include <windows.h>
 
 #include <functional>
 #include <optional>
 #include <vector>
-
-#include "Wow64.h"
 
 // Where the run-log lines go: one finished line per call.
 using RunLogLine = std::function<void(const wchar_t* line)>;
@@ -73,6 +72,10 @@ public:
 
 private:
     void Say(const wchar_t* format, ...);
+
+    // Opens the key into key and copies its owner (owner true) or access-list
+    // part; empty when either failed.
+    SavedSecurity SaveSecurity(const wchar_t* keyPath, bool view64, bool owner, win::Key& key);
 
     RunLogLine log_;
 };
