@@ -82,7 +82,7 @@ int wmain(int argc, wchar_t** argv)
         stage::Undo(suite, stage::Deserialize(Wide(ReadAll(args[1]))));
         return 0;
     }
-    Print(L"usage: stage [older] lay <suite package folder> <agent package> | older lay <agent program> <Defender"
+    Print(L"usage: stage lay <suite package folder> <agent package> | older lay <agent program> <Defender"
           L" library> | [older] snapshot <file> [folder] | [older] audit <snapshot file> [folder [ignored file...]] |"
           L" [older] undo <snapshot file>\n");
     return 2;
