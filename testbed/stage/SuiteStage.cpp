@@ -1,17 +1,17 @@
+// The stager's engine: lays, audits and undoes any suite's footprint.
 #include "SuiteStage.h"
 
 #include "FileTree.h"
 #include "Handle.h"
+#include "Places.h"
 #include "Registry.h"
+#include "Snapshot.h"
 
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
 
-#include <algorithm>
-#include <cwctype>
 #include <set>
-#include <sstream>
 
 namespace stage {
 
@@ -19,184 +19,175 @@ using win::RegView;
 
 namespace {
 
-constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kEnvironment[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-constexpr wchar_t kAgentProductCode[] = L"{0C7E5F2A-9B1D-4E3C-8A6F-2D4B6E8F0A1C}";
-constexpr wchar_t kSuiteFolder[] = L"\\Zelmar Testbed";
-
-// --- Where things lie ---------------------------------------------------------------
-
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD n = GetEnvironmentVariableW(name, buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? buffer : L"";
-}
-
-// Program Files of the native (64-bit on 64-bit Windows) and of 32-bit programs.
-std::wstring ProgramFilesNative() { return IsWindows64() ? Env(L"ProgramW6432") : Env(L"ProgramFiles"); }
-std::wstring ProgramFiles32() { return Env(L"ProgramFiles"); }
-
-std::vector<RegView> Views()
-{
-    if (IsWindows64()) return {RegView::Bit64, RegView::Bit32};
-    return {RegView::Native};
-}
-
-std::wstring ViewName(RegView view)
-{
-    switch (view) {
-    case RegView::Bit64: return L"HKLM(64-bit view)\\";
-    case RegView::Bit32: return L"HKLM(32-bit view)\\";
-    default: return L"HKLM\\";
-    }
-}
-
-// On 32-bit Windows both views are the one tree.
-RegView On(RegView view) { return IsWindows64() ? view : RegView::Native; }
-
-std::wstring Lower(std::wstring text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
-    return text;
-}
-
-bool StartsWith(const std::wstring& text, const std::wstring& prefix)
-{
-    return Lower(text.substr(0, prefix.size())) == Lower(prefix);
-}
-
-// --- The footprint: what the suite's installers lay -----------------------------------
-
-struct KeyItem {
-    std::wstring path;
-    RegView view;
-};
-
-// Written by the common installer (64-bit view) and the agent and trust
-// registrations (32-bit view).
-std::vector<KeyItem> FootprintKeys()
-{
-    std::vector<KeyItem> keys = {{L"SOFTWARE\\Zelmar\\Endpoint", On(RegView::Bit64)},
-                                 {L"SOFTWARE\\Zelmar\\ManagedServices", On(RegView::Bit32)},
-                                 {L"SOFTWARE\\Zelmar\\ZuzadaZozi", On(RegView::Bit32)}};
-    for (const Product& product : SuiteProducts())
-        for (RegView view : Views()) keys.push_back({kUninstall + std::wstring(product.productCode), view});
-    return keys;
-}
-
-std::vector<std::wstring> FootprintFolders()
-{
-    const std::wstring suite32 = ProgramFiles32() + kSuiteFolder, suiteNative = ProgramFilesNative() + kSuiteFolder;
-    return {suite32 + L"\\Antivirus",
-            suite32 + L"\\AGS Connector",
-            suite32 + L"\\Endpoint Guard Platform",
-            suiteNative + L"\\Common Installer",
-            PlatformFolder(),
-            ProgramFiles32() + L"\\Zelmar\\ManagedServices"};
-}
-
-// --- Another product's data inside the suite's shared folders and keys ------------------
-
-const std::vector<std::wstring>& PlantedKeys()
-{
-    static const std::vector<std::wstring> keys = {
-        L"SOFTWARE\\Zelmar\\OtherProduct",
-        L"SOFTWARE\\Ostrand Labs\\Dirigent\\Application Plugins\\OtherVendor"};
-    return keys;
-}
 constexpr wchar_t kPlantedValue[] = L"Owner";
 constexpr wchar_t kPlantedText[] = L"Other Product, not the suite's";
 
-std::vector<std::wstring> PlantedFiles()
-{
-    std::vector<std::wstring> files = {ProgramFiles32() + kSuiteFolder + L"\\Other Product\\keep.txt",
-                                       ProgramFiles32() + L"\\Zelmar\\Other Product\\keep.txt"};
-    if (IsWindows64()) files.push_back(ProgramFilesNative() + kSuiteFolder + L"\\Other Product\\keep.txt");
-    return files;
-}
+std::wstring KeyName(const KeyItem& key) { return RootName(key.root, key.view) + key.path; }
+std::wstring ValueName(const ValueItem& value) { return KeyName(value.key) + L"\\:" + value.name; }
 
-// --- Small Win32 steps ----------------------------------------------------------------
-
-DWORD RunAndWait(std::wstring commandLine)
-{
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &pi))
-        return GetLastError();
-    win::ProcessInformation child;
-    child.take(pi);
-    WaitForSingleObject(child.process.get(), INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(child.process.get(), &code);
-    return code;
-}
-
-bool KeyExists(const std::wstring& path, RegView view)
+bool KeyExists(const KeyItem& item)
 {
     win::Key key;
-    return win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, view, key) == ERROR_SUCCESS;
+    return win::OpenKey(item.root, item.path, KEY_READ, item.view, key) == ERROR_SUCCESS;
 }
-
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsRegistered(const wchar_t* productCode) { return MsiQueryProductStateW(productCode) == INSTALLSTATE_DEFAULT; }
 
-std::wstring Parent(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
-
-// Whether the snapshot holds the entry (names compared without letter case).
-bool Had(const Snapshot& before, const std::wstring& entry)
+bool IsLink(const std::wstring& path)
 {
-    if (before.count(entry)) return true;
-    return std::any_of(before.begin(), before.end(), [&](const auto& item) { return Lower(item.first) == Lower(entry); });
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Removes folder and its parents up to (not including) stop while they are
-// empty and were not there before staging.
-void RemoveEmptyUpTo(std::wstring folder, const std::wstring& stop, const Snapshot& before)
+// --- Links: Windows programs cannot make one under Wine, so the stager asks
+// the host's own tools through Wine's Unix namespace. ---------------------------
+
+std::wstring UnixName(const std::wstring& path)
 {
-    while (folder.size() > stop.size() && StartsWith(folder, stop) && !Had(before, folder) &&
-           RemoveDirectoryW(folder.c_str()))
-        folder = Parent(folder);
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    auto unixName =
+        reinterpret_cast<UnixNameFn>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return L"";
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), static_cast<int>(wide.size()));
+    HeapFree(GetProcessHeap(), 0, name);
+    wide.resize(wide.size() - 1);
+    return wide;
 }
 
-// Deletes the key and its parents, up to (not including) the root's child,
-// while they are empty and were not there before staging.
-void DeleteEmptyUp(std::wstring path, RegView view, const Snapshot& before)
+bool MakeLink(const LinkItem& link)
 {
-    while (path.find(L'\\') != std::wstring::npos && !Had(before, ViewName(view) + path) &&
-           RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), static_cast<REGSAM>(view), 0) == ERROR_SUCCESS)
-        path = Parent(path);
+    const std::wstring from = UnixName(link.link), to = UnixName(link.target);
+    if (from.empty() || to.empty()) return false;
+    // Wine reports a host program as started and gone at once: wait for its work.
+    RunAndWait(L"\"\\\\?\\unix\\bin\\ln\" -s \"" + to + L"\" \"" + from + L"\"");
+    for (int tries = 0; tries < 50 && !IsLink(link.link); ++tries) Sleep(100);
+    return IsLink(link.link);
 }
 
-std::wstring MachinePath(DWORD* type)
+// Removes the link itself; what it points to stays.
+void RemoveLink(const std::wstring& link)
+{
+    const std::wstring name = UnixName(link);
+    if (!IsLink(link) || name.empty()) return;
+    RunAndWait(L"\"\\\\?\\unix\\bin\\rm\" -f \"" + name + L"\"");
+    for (int tries = 0; tries < 50 && IsLink(link); ++tries) Sleep(100);
+}
+
+// --- Laying --------------------------------------------------------------------
+
+bool LayFile(const FileItem& file)
+{
+    SHCreateDirectoryExW(nullptr, Parent(file.path).c_str(), nullptr);
+    if (!file.copyFrom.empty()) return CopyFileW(file.copyFrom.c_str(), file.path.c_str(), FALSE) != FALSE;
+    win::Handle handle(CreateFileW(file.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return handle && WriteFile(handle.get(), file.content.data(), static_cast<DWORD>(file.content.size()), &written,
+                               nullptr);
+}
+
+LONG LayValue(const ValueItem& value)
 {
     win::Key key;
-    std::wstring path;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, kEnvironment, KEY_READ, RegView::Native, key) == ERROR_SUCCESS &&
-        RegQueryValueExW(key.get(), L"Path", nullptr, type, nullptr, nullptr) == ERROR_SUCCESS)
-        win::ReadString(key.get(), L"Path", path);
-    return path;
+    LONG rc = win::CreateKey(value.key.root, value.key.path, KEY_SET_VALUE, value.key.view, key);
+    if (rc != ERROR_SUCCESS) return rc;
+    return value.type == REG_DWORD ? win::WriteDword(key.get(), value.name.c_str(), value.number)
+                                   : win::WriteString(key.get(), value.name.c_str(), value.text);
 }
 
-std::wstring PathEntry() { return L";" + PlatformFolder(); }
-
-// The machine's Path without the platform folder that Lay appended.
-std::wstring WithoutPathEntry(std::wstring path)
-{
-    size_t at = Lower(path).find(Lower(PathEntry()));
-    if (at != std::wstring::npos) path.erase(at, PathEntry().size());
-    return path;
-}
-
-void WriteMachinePath(const std::wstring& path, DWORD type)
+bool HoldsLaid(const ValueItem& value)
 {
     win::Key key;
-    win::OpenKey(HKEY_LOCAL_MACHINE, kEnvironment, KEY_SET_VALUE, RegView::Native, key);
-    win::WriteString(key.get(), L"Path", path, type == REG_SZ ? REG_SZ : REG_EXPAND_SZ);
+    if (win::OpenKey(value.key.root, value.key.path, KEY_QUERY_VALUE, value.key.view, key) != ERROR_SUCCESS)
+        return false;
+    if (value.type == REG_DWORD) {
+        DWORD number = 0;
+        return win::ReadDword(key.get(), value.name.c_str(), number) == ERROR_SUCCESS && number == value.number;
+    }
+    std::wstring text;
+    return win::ReadString(key.get(), value.name.c_str(), text) == ERROR_SUCCESS && Lower(text) == Lower(value.text);
+}
+
+void LayRegistry(const Footprint& suite, std::vector<std::wstring>& problems)
+{
+    std::vector<const std::vector<KeyItem>*> laid = {&suite.platformKeys};
+    if (!suite.packagesLayItems) laid.push_back(&suite.keys);
+    for (const std::vector<KeyItem>* keys : laid)
+        for (const KeyItem& item : *keys) {
+            win::Key key;
+            if (win::CreateKey(item.root, item.path, KEY_READ, item.view, key) != ERROR_SUCCESS)
+                problems.push_back(L"cannot lay " + KeyName(item));
+        }
+    for (const ValueItem& value : suite.values)
+        if (LayValue(value) != ERROR_SUCCESS) problems.push_back(L"cannot lay " + ValueName(value));
+    for (const KeyItem& planted : suite.plantedKeys) {
+        win::Key key;
+        if (win::CreateKey(planted.root, planted.path, KEY_ALL_ACCESS, planted.view, key) != ERROR_SUCCESS ||
+            win::WriteString(key.get(), kPlantedValue, kPlantedText) != ERROR_SUCCESS)
+            problems.push_back(L"cannot plant " + KeyName(planted));
+    }
+    for (const ValueItem& value : suite.plantedValues)
+        if (LayValue(value) != ERROR_SUCCESS) problems.push_back(L"cannot plant " + ValueName(value));
+}
+
+void LayFiles(const Footprint& suite, std::vector<std::wstring>& problems)
+{
+    if (!suite.packagesLayItems)
+        for (const std::wstring& folder : suite.folders) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    for (const FileItem& file : suite.files)
+        if (!LayFile(file)) problems.push_back(L"cannot lay " + file.path);
+    for (const FileItem& file : suite.platformFiles)
+        if (!LayFile(file)) problems.push_back(L"cannot lay " + file.path);
+    for (const FileItem& file : suite.plantedFiles)
+        if (!LayFile(file)) problems.push_back(L"cannot plant " + file.path);
+    for (const LinkItem& link : suite.plantedLinks)
+        if (!MakeLink(link)) problems.push_back(L"cannot make the link " + link.link);
+}
+
+// --- Undoing -------------------------------------------------------------------
+
+// The registry tree of the snapshot that holds the key, if any.
+const std::wstring* TreeOf(const Footprint& suite, const KeyItem& key)
+{
+    for (const auto& [root, tree] : suite.keyTrees)
+        if (root == key.root && Names(key.path, tree)) return &tree;
+    return nullptr;
+}
+
+// Deletes the key and its parents, up to the top of its snapshot tree, while
+// they are empty and were not there before staging.
+void DeleteEmptyUp(const Footprint& suite, KeyItem key, const Snapshot& before)
+{
+    const std::wstring* tree = TreeOf(suite, key);
+    while (tree && Names(key.path, *tree) && !Had(before, KeyName(key)) &&
+           RegDeleteKeyExW(key.root, key.path.c_str(), static_cast<REGSAM>(key.view), 0) == ERROR_SUCCESS)
+        key.path = Parent(key.path);
+}
+
+// Removes the folder and its parents, up to (not including) the top of its
+// snapshot tree, while they are empty and were not there before staging.
+void RemoveEmptyUp(const Footprint& suite, std::wstring folder, const Snapshot& before)
+{
+    for (const std::wstring& tree : suite.folderTrees) {
+        if (!StartsWith(folder, tree + L"\\")) continue;
+        while (folder.size() > tree.size() && !Had(before, folder) && RemoveDirectoryW(folder.c_str()))
+            folder = Parent(folder);
+        return;
+    }
+}
+
+// Puts a value back as the snapshot holds it, or deletes it if it was not there.
+void RestoreValue(const ValueItem& value, const Snapshot& before)
+{
+    win::Key key;
+    if (win::OpenKey(value.key.root, value.key.path, KEY_SET_VALUE, value.key.view, key) != ERROR_SUCCESS) return;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (StoredValue(before, ValueName(value), type, data))
+        RegSetValueExW(key.get(), value.name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    else
+        RegDeleteValueW(key.get(), value.name.c_str());
 }
 
 // Switches off the testbed packages' failing uninstall actions in the cached
@@ -218,109 +209,51 @@ void SwitchOffFailingActions(const wchar_t* productCode)
     if (MsiViewExecute(view.get(), 0) == ERROR_SUCCESS) MsiDatabaseCommit(database.get());
 }
 
-// --- Snapshot ---------------------------------------------------------------------
-
-std::wstring Hex(const BYTE* data, DWORD size)
+void UninstallProducts(const Footprint& suite)
 {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (DWORD i = 0; i < size; ++i) {
-        text.push_back(digits[data[i] >> 4]);
-        text.push_back(digits[data[i] & 15]);
+    for (auto product = suite.products.rbegin(); product != suite.products.rend(); ++product) {
+        if (!IsRegistered(product->productCode)) continue;
+        SwitchOffFailingActions(product->productCode);
+        RunAndWait(L"msiexec /x " + std::wstring(product->productCode) + L" /qn");
     }
-    return text;
 }
 
-void TakeKey(Snapshot& out, const std::wstring& path, RegView view)
-{
-    win::Key key;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, view, key) != ERROR_SUCCESS) return;
-    const std::wstring name = ViewName(view) + path;
-    out[name] = L"key";
-    std::vector<BYTE> data(4096);
-    for (DWORD i = 0;;) {
-        wchar_t valueName[16384];  // the longest name Windows allows, and its end
-        DWORD nameChars = 16384, bytes = static_cast<DWORD>(data.size()), type = 0;
-        LONG status = RegEnumValueW(key.get(), i, valueName, &nameChars, nullptr, &type, data.data(), &bytes);
-        if (status == ERROR_MORE_DATA) {
-            data.resize(bytes);
-            continue;
-        }
-        if (status != ERROR_SUCCESS) break;
-        ++i;
-        std::wstring value(valueName, nameChars);
-        // Reported apart: what waits for the restart.
-        if (path == kSessionManager && value == L"PendingFileRenameOperations") continue;
-        std::wstring text = std::to_wstring(type) + L":" + Hex(data.data(), bytes);
-        if (path == kEnvironment && Lower(value) == L"path") {
-            std::wstring stored(reinterpret_cast<const wchar_t*>(data.data()), bytes / sizeof(wchar_t));
-            text = std::to_wstring(type) + L":" + WithoutPathEntry(stored.c_str());
-        }
-        out[name + L"\\:" + value] = text;
-    }
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t child[256];
-        DWORD chars = 256;
-        if (RegEnumKeyExW(key.get(), i, child, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(child, chars);
-    }
-    key.reset();
-    for (const std::wstring& child : children) TakeKey(out, path + L"\\" + child, view);
-}
+// --- Auditing ------------------------------------------------------------------
 
-void TakeFolder(Snapshot& out, const std::wstring& folder)
+// The value lies in a key of the suite's own (then the key speaks for it).
+bool InSuiteKey(const Footprint& suite, const ValueItem& value)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE found = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (found == INVALID_HANDLE_VALUE) return;
-    win::FindHandle search(found);
-    out[folder] = L"folder";
-    std::vector<std::wstring> folders;
-    do {
-        std::wstring name = data.cFileName, path = folder + L"\\" + name;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            folders.push_back(path);
-            continue;
-        }
-        ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        ULONGLONG written = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-        out[path] = std::to_wstring(size) + L" bytes, written " + std::to_wstring(written);
-    } while (FindNextFileW(search.get(), &data));
-    search.reset();
-    for (const std::wstring& child : folders) TakeFolder(out, child);
-}
-
-std::wstring WindowsFolder()
-{
-    wchar_t buffer[MAX_PATH] = {};
-    GetWindowsDirectoryW(buffer, MAX_PATH);
-    return buffer;
-}
-
-bool Names(const std::wstring& entry, const std::wstring& item)
-{
-    return Lower(entry) == Lower(item) || StartsWith(entry, item + L"\\");
-}
-
-// The entry names a footprint item or lies below one.
-bool InFootprint(const std::wstring& entry)
-{
-    for (const KeyItem& key : FootprintKeys())
-        if (Names(entry, ViewName(key.view) + key.path)) return true;
-    for (const std::wstring& folder : FootprintFolders())
-        if (Names(entry, folder)) return true;
+    for (const KeyItem& key : suite.keys)
+        if (key.root == value.key.root && key.view == value.key.view && Names(value.key.path, key.path)) return true;
     return false;
 }
 
-// The entry is planted data or a folder or key laid to hold it; the planted
-// data is checked on its own.
-bool InPlanted(const std::wstring& entry)
+// The entry names a footprint item or lies below one.
+bool InFootprint(const Footprint& suite, const std::wstring& entry)
 {
-    std::vector<std::wstring> items = PlantedFiles();
-    for (RegView view : Views())
-        for (const std::wstring& key : PlantedKeys()) items.push_back(ViewName(view) + key);
+    for (const KeyItem& key : suite.keys)
+        if (Names(entry, KeyName(key))) return true;
+    for (const ValueItem& value : suite.values)
+        if (Lower(entry) == Lower(ValueName(value))) return true;
+    for (const std::wstring& folder : suite.folders)
+        if (Names(entry, folder)) return true;
+    for (const FileItem& file : suite.files)
+        if (Names(entry, file.path)) return true;
+    for (const FileItem& file : suite.platformFiles)
+        if (Names(entry, Parent(file.path))) return true;
+    for (const KeyItem& key : suite.platformKeys)
+        if (Lower(entry) == Lower(KeyName(key))) return true;
+    return false;
+}
+
+// The entry is planted data or one of the folders and keys holding it.
+bool InPlanted(const Footprint& suite, const std::wstring& entry)
+{
+    std::vector<std::wstring> items;
+    for (const FileItem& file : suite.plantedFiles) items.push_back(file.path);
+    for (const LinkItem& link : suite.plantedLinks) items.push_back(link.link);
+    for (const KeyItem& key : suite.plantedKeys) items.push_back(KeyName(key));
+    for (const ValueItem& value : suite.plantedValues) items.push_back(ValueName(value));
     for (const std::wstring& item : items)
         if (Names(entry, item) || Names(item, entry)) return true;
     return false;
@@ -335,146 +268,26 @@ bool IsEmptyInstallerContainer(const std::wstring& entry, const Snapshot& after)
         L"SOFTWARE\\Classes\\Installer", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer"};
     bool inRoot = Names(entry, WindowsFolder() + L"\\Installer");
     for (RegView view : Views())
-        for (const std::wstring& root : roots) inRoot = inRoot || Names(entry, ViewName(view) + root);
+        for (const std::wstring& root : roots) inRoot = inRoot || Names(entry, RootName(HKEY_LOCAL_MACHINE, view) + root);
     if (!inRoot) return false;
     for (auto at = after.lower_bound(entry); at != after.end() && Names(at->first, entry); ++at)
         if (at->second != L"key" && at->second != L"folder") return false;
     return true;
 }
 
-}  // namespace
-
-bool IsWindows64()
-{
-    BOOL wow = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow);
-    return wow != FALSE;
-}
-
-const std::vector<Product>& SuiteProducts()
-{
-    static const std::vector<Product> products = {
-        {L"Zelmar Endpoint Antivirus", L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000001}"},
-        {L"Zelmar AGS Connector", L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000002}"},
-        {L"Zelmar Endpoint Guard Platform", L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000003}"},
-        {L"Zelmar Endpoint Common Installer", L"{5A1E0C11-3D2B-4C6E-9F10-2B7A1E000004}"},
-        {L"Zelmar Management Agent", kAgentProductCode}};
-    return products;
-}
-
-std::wstring PlatformFolder() { return ProgramFilesNative() + kSuiteFolder + L"\\Endpoint Guard Platform"; }
-
-std::vector<std::wstring> Lay(const Sources& sources)
-{
-    std::vector<std::wstring> problems;
-    // The common installer of the machine's own bitness registers in the native view.
-    const std::wstring common = IsWindows64() ? L"CommonInstaller_x64.msi" : L"CommonInstaller.msi";
-    const std::vector<std::wstring> packages = {
-        sources.suitePackages + L"\\EndpointAntivirus.msi", sources.suitePackages + L"\\AgsConnector.msi",
-        sources.suitePackages + L"\\GuardPlatform.msi", sources.suitePackages + L"\\" + common, sources.agentPackage};
-    for (const std::wstring& package : packages) {
-        DWORD code = RunAndWait(L"msiexec /i \"" + package + L"\" /qn");
-        if (code != 0) problems.push_back(L"msiexec /i " + package + L" answered " + std::to_wstring(code));
-    }
-
-    // Under Wine a parent's DLL folder does not reach its children, so
-    // Guardswitch finds the suite's libraries through the search path.
-    DWORD type = REG_EXPAND_SZ;
-    std::wstring path = MachinePath(&type);
-    if (Lower(path).find(Lower(PathEntry())) == std::wstring::npos) WriteMachinePath(path + PathEntry(), type);
-
-    for (RegView view : Views())
-        for (const std::wstring& planted : PlantedKeys()) {
-            win::Key key;
-            if (win::CreateKey(HKEY_LOCAL_MACHINE, planted, KEY_ALL_ACCESS, view, key) != ERROR_SUCCESS ||
-                win::WriteString(key.get(), kPlantedValue, kPlantedText) != ERROR_SUCCESS)
-                problems.push_back(L"cannot plant " + ViewName(view) + planted);
-        }
-    for (const std::wstring& file : PlantedFiles()) {
-        SHCreateDirectoryExW(nullptr, Parent(file).c_str(), nullptr);
-        win::Handle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        if (!handle || !WriteFile(handle.get(), "not the suite's", 15, &written, nullptr))
-            problems.push_back(L"cannot plant " + file);
-    }
-    return problems;
-}
-
-void Undo(const Snapshot& before)
-{
-    const std::vector<Product>& products = SuiteProducts();
-    for (auto product = products.rbegin(); product != products.rend(); ++product) {
-        if (!IsRegistered(product->productCode)) continue;
-        SwitchOffFailingActions(product->productCode);
-        RunAndWait(L"msiexec /x " + std::wstring(product->productCode) + L" /qn");
-    }
-    // What was there before staging is not the staging's to remove.
-    for (const KeyItem& key : FootprintKeys())
-        if (!Had(before, ViewName(key.view) + key.path)) win::DeleteTree(HKEY_LOCAL_MACHINE, key.path, key.view);
-    for (const std::wstring& folder : FootprintFolders())
-        if (!Had(before, folder)) win::RemoveTree(folder);
-
-    for (RegView view : Views())
-        for (const std::wstring& planted : PlantedKeys()) {
-            win::DeleteTree(HKEY_LOCAL_MACHINE, planted, view);
-            DeleteEmptyUp(Parent(planted), view, before);
-        }
-    for (const std::wstring& file : PlantedFiles()) {
-        DeleteFileW(file.c_str());
-        RemoveEmptyUpTo(Parent(file), Parent(Parent(Parent(file))), before);
-    }
-    for (const std::wstring& folder : FootprintFolders())
-        RemoveEmptyUpTo(Parent(folder), Parent(Parent(folder)), before);
-
-    DWORD type = REG_EXPAND_SZ;
-    std::wstring path = MachinePath(&type);
-    if (WithoutPathEntry(path) != path) WriteMachinePath(WithoutPathEntry(path), type);
-}
-
-std::wstring SessionPath()
-{
-    DWORD type = REG_EXPAND_SZ;
-    const std::wstring path = MachinePath(&type);
-    std::wstring expanded(ExpandEnvironmentStringsW(path.c_str(), nullptr, 0), L'\0');
-    DWORD chars = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
-    expanded.resize(chars > 0 ? chars - 1 : 0);
-    return expanded;
-}
-
-Snapshot TakeSnapshot(const std::vector<std::wstring>& extraFolders)
-{
-    Snapshot out;
-    // The suite's shared keys, the Windows Installer's registrations and the
-    // session settings (search path, pending renames).
-    const std::vector<std::wstring> trees = {L"SOFTWARE\\Zelmar",
-                                             L"SOFTWARE\\Ostrand Labs",
-                                             L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                                             L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
-                                             L"SOFTWARE\\Classes\\Installer",
-                                             kSessionManager};
-    for (RegView view : Views())
-        for (const std::wstring& tree : trees) TakeKey(out, tree, view);
-    std::vector<std::wstring> folders = {ProgramFilesNative(), WindowsFolder() + L"\\Installer"};
-    if (IsWindows64()) folders.push_back(ProgramFiles32());
-    folders.insert(folders.end(), extraFolders.begin(), extraFolders.end());
-    for (const std::wstring& folder : folders) TakeFolder(out, folder);
-    return out;
-}
-
-namespace {
-
 // Entries added, removed or changed since before, apart from the files named in
 // ignoredFiles and Windows Installer's empty containers; with outsideOnly, also
 // apart from the footprint and the planted data.
-std::vector<std::wstring> Compare(const Snapshot& before, const std::vector<std::wstring>& extraFolders,
+std::vector<std::wstring> Compare(const Footprint& suite, const Snapshot& before,
+                                  const std::vector<std::wstring>& extraFolders,
                                   const std::vector<std::wstring>& ignoredFiles, bool outsideOnly)
 {
     std::vector<std::wstring> changes;
     std::set<std::wstring> ignored;
     for (const std::wstring& file : ignoredFiles) ignored.insert(Lower(file));
-    const Snapshot after = TakeSnapshot(extraFolders);
+    const Snapshot after = TakeSnapshot(suite, extraFolders);
     auto compare = [&](const std::wstring& name, const wchar_t* what) {
-        if (ignored.count(Lower(name)) || (outsideOnly && (InFootprint(name) || InPlanted(name)))) return;
+        if (ignored.count(Lower(name)) || (outsideOnly && (InFootprint(suite, name) || InPlanted(suite, name)))) return;
         if (std::wstring(what) == L"added:" && IsEmptyInstallerContainer(name, after)) return;
         changes.push_back(std::wstring(what) + L" " + name);
     };
@@ -488,82 +301,145 @@ std::vector<std::wstring> Compare(const Snapshot& before, const std::vector<std:
     return changes;
 }
 
+// Adds item unless an item already listed contains it (a key or folder above).
+void AddUnlessBelow(std::vector<std::wstring>& list, const std::wstring& item)
+{
+    for (const std::wstring& listed : list)
+        if (Names(item, listed)) return;
+    list.push_back(item);
+}
+
+std::vector<std::wstring> StillPresent(const Footprint& suite, const Snapshot& before)
+{
+    std::vector<std::wstring> present;
+    for (const Product& product : suite.products)
+        if (IsRegistered(product.productCode))
+            present.push_back(std::wstring(product.name) + L" " + product.productCode +
+                              L" is registered with Windows Installer");
+    for (const KeyItem& key : suite.keys)
+        if (KeyExists(key) && !Had(before, KeyName(key))) AddUnlessBelow(present, KeyName(key));
+    for (const ValueItem& value : suite.values)
+        if (!InSuiteKey(suite, value) && HoldsLaid(value))
+            present.push_back(ValueName(value) + L" = " +
+                              (value.type == REG_DWORD ? std::to_wstring(value.number) : value.text));
+    for (const std::wstring& folder : suite.folders)
+        if (PathExists(folder) && !Had(before, folder)) AddUnlessBelow(present, folder);
+    for (const FileItem& file : suite.files)
+        if (PathExists(file.path) && !Had(before, file.path)) AddUnlessBelow(present, file.path);
+    return present;
+}
+
+std::vector<std::wstring> PendingRestart()
+{
+    std::vector<std::wstring> pending;
+    win::Key key;
+    win::OpenKey(HKEY_LOCAL_MACHINE, kSessionManager, KEY_READ, RegView::Native, key);
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+        return pending;
+    std::wstring data(bytes / sizeof(wchar_t) + 2, L'\0');
+    RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                     &bytes);
+    std::vector<std::wstring> strings;
+    for (size_t at = 0; at < bytes / sizeof(wchar_t);) {
+        std::wstring item = data.c_str() + at;
+        strings.push_back(item);
+        at += item.size() + 1;
+    }
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        if (strings[i].empty()) continue;
+        pending.push_back(strings[i + 1].empty() ? L"delete " + strings[i]
+                                                 : L"rename " + strings[i] + L" -> " + strings[i + 1]);
+    }
+    return pending;
+}
+
+std::vector<std::wstring> PlantedMissing(const Footprint& suite)
+{
+    std::vector<std::wstring> missing;
+    for (const KeyItem& planted : suite.plantedKeys) {
+        win::Key key;
+        std::wstring text;
+        if (win::OpenKey(planted.root, planted.path, KEY_READ, planted.view, key) != ERROR_SUCCESS ||
+            win::ReadString(key.get(), kPlantedValue, text) != ERROR_SUCCESS || text != kPlantedText)
+            missing.push_back(KeyName(planted));
+    }
+    for (const ValueItem& value : suite.plantedValues)
+        if (!HoldsLaid(value)) missing.push_back(ValueName(value));
+    for (const FileItem& file : suite.plantedFiles)
+        if (!PathExists(file.path)) missing.push_back(file.path);
+    return missing;
+}
+
 }  // namespace
 
-std::vector<std::wstring> ChangesSince(const Snapshot& before, const std::vector<std::wstring>& extraFolders,
+std::vector<std::wstring> Lay(const Footprint& suite)
+{
+    std::vector<std::wstring> problems;
+    for (const std::wstring& package : suite.packages) {
+        DWORD code = RunAndWait(L"msiexec /i \"" + package + L"\" /qn");
+        if (code != 0) problems.push_back(L"msiexec /i " + package + L" answered " + std::to_wstring(code));
+    }
+    if (!suite.pathEntry.empty()) {
+        DWORD type = REG_EXPAND_SZ;
+        std::wstring path = MachinePath(&type);
+        if (WithoutPathEntry(path, suite.pathEntry) == path) WriteMachinePath(path + L";" + suite.pathEntry, type);
+    }
+    LayRegistry(suite, problems);
+    LayFiles(suite, problems);
+    return problems;
+}
+
+void Undo(const Footprint& suite, const Snapshot& before)
+{
+    UninstallProducts(suite);
+    for (const LinkItem& link : suite.plantedLinks) RemoveLink(link.link);
+    // What was there before staging is not the staging's to remove.
+    for (const ValueItem& value : suite.values) RestoreValue(value, before);
+    for (const KeyItem& key : suite.keys)
+        if (!Had(before, KeyName(key))) win::DeleteTree(key.root, key.path, key.view);
+    for (const std::wstring& folder : suite.folders)
+        if (!Had(before, folder)) win::RemoveTree(folder);
+    for (const FileItem& file : suite.files)
+        if (!Had(before, file.path)) DeleteFileW(file.path.c_str());
+
+    for (const ValueItem& value : suite.plantedValues) RestoreValue(value, before);
+    for (const KeyItem& planted : suite.plantedKeys) win::DeleteTree(planted.root, planted.path, planted.view);
+    for (const FileItem& file : suite.platformFiles)
+        if (!Had(before, file.path)) DeleteFileW(file.path.c_str());
+    for (const FileItem& file : suite.plantedFiles) DeleteFileW(file.path.c_str());
+
+    // Then the shared keys and folders that staging made and that are empty now.
+    for (const std::vector<KeyItem>* keys : {&suite.keys, &suite.plantedKeys})
+        for (const KeyItem& key : *keys) DeleteEmptyUp(suite, {key.root, Parent(key.path), key.view}, before);
+    for (const KeyItem& key : suite.platformKeys) DeleteEmptyUp(suite, key, before);
+    for (const ValueItem& value : suite.values) DeleteEmptyUp(suite, value.key, before);
+    for (const std::vector<FileItem>* files : {&suite.files, &suite.platformFiles, &suite.plantedFiles})
+        for (const FileItem& file : *files) RemoveEmptyUp(suite, Parent(file.path), before);
+    for (const std::wstring& folder : suite.folders) RemoveEmptyUp(suite, Parent(folder), before);
+
+    if (!suite.pathEntry.empty()) {
+        DWORD type = REG_EXPAND_SZ;
+        std::wstring path = MachinePath(&type);
+        if (WithoutPathEntry(path, suite.pathEntry) != path) WriteMachinePath(WithoutPathEntry(path, suite.pathEntry), type);
+    }
+}
+
+std::vector<std::wstring> ChangesSince(const Footprint& suite, const Snapshot& before,
+                                       const std::vector<std::wstring>& extraFolders,
                                        const std::vector<std::wstring>& ignoredFiles)
 {
-    return Compare(before, extraFolders, ignoredFiles, false);
+    return Compare(suite, before, extraFolders, ignoredFiles, false);
 }
 
-std::wstring Serialize(const Snapshot& snapshot)
-{
-    std::wstring text;
-    for (const auto& [name, value] : snapshot) text += name + L"\t" + value + L"\n";
-    return text;
-}
-
-Snapshot Deserialize(const std::wstring& text)
-{
-    Snapshot snapshot;
-    std::wistringstream in(text);
-    std::wstring line;
-    while (std::getline(in, line)) {
-        size_t tab = line.find(L'\t');
-        if (tab != std::wstring::npos) snapshot[line.substr(0, tab)] = line.substr(tab + 1);
-    }
-    return snapshot;
-}
-
-Audit TakeAudit(const Snapshot& before, const std::vector<std::wstring>& extraFolders,
+Audit TakeAudit(const Footprint& suite, const Snapshot& before, const std::vector<std::wstring>& extraFolders,
                 const std::vector<std::wstring>& ignoredFiles)
 {
     Audit audit;
-    for (const Product& product : SuiteProducts())
-        if (IsRegistered(product.productCode))
-            audit.stillPresent.push_back(std::wstring(product.name) + L" " + product.productCode +
-                                        L" is registered with Windows Installer");
-    for (const KeyItem& key : FootprintKeys())
-        if (KeyExists(key.path, key.view) && !Had(before, ViewName(key.view) + key.path))
-            audit.stillPresent.push_back(ViewName(key.view) + key.path);
-    for (const std::wstring& folder : FootprintFolders())
-        if (PathExists(folder) && !Had(before, folder)) audit.stillPresent.push_back(folder);
-
-    {
-        win::Key key;
-        win::OpenKey(HKEY_LOCAL_MACHINE, kSessionManager, KEY_READ, RegView::Native, key);
-        DWORD bytes = 0;
-        if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) ==
-            ERROR_SUCCESS) {
-            std::wstring data(bytes / sizeof(wchar_t) + 2, L'\0');
-            RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(data.data()), &bytes);
-            std::vector<std::wstring> strings;
-            for (size_t at = 0; at < bytes / sizeof(wchar_t);) {
-                std::wstring item = data.c_str() + at;
-                strings.push_back(item);
-                at += item.size() + 1;
-            }
-            for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-                if (strings[i].empty()) continue;
-                audit.pendingRestart.push_back(strings[i + 1].empty() ? L"delete " + strings[i]
-                                                                 : L"rename " + strings[i] + L" -> " + strings[i + 1]);
-            }
-        }
-    }
-
-    audit.outsideChanged = Compare(before, extraFolders, ignoredFiles, true);
-
-    for (RegView view : Views())
-        for (const std::wstring& planted : PlantedKeys()) {
-            win::Key key;
-            std::wstring text;
-            if (win::OpenKey(HKEY_LOCAL_MACHINE, planted, KEY_READ, view, key) != ERROR_SUCCESS ||
-                win::ReadString(key.get(), kPlantedValue, text) != ERROR_SUCCESS || text != kPlantedText)
-                audit.plantedMissing.push_back(ViewName(view) + planted);
-        }
-    for (const std::wstring& file : PlantedFiles())
-        if (!PathExists(file)) audit.plantedMissing.push_back(file);
+    audit.stillPresent = StillPresent(suite, before);
+    audit.pendingRestart = PendingRestart();
+    audit.outsideChanged = Compare(suite, before, extraFolders, ignoredFiles, true);
+    audit.plantedMissing = PlantedMissing(suite);
     return audit;
 }
 

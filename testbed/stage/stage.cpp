@@ -1,8 +1,9 @@
 // The stager and audit as a command, for the main-job script:
-//   stage lay <suite package folder> <agent package>
-//   stage snapshot <file> [folder]          the state before laying, into file
-//   stage audit <snapshot file> [folder [ignored file...]]
-//   stage undo <snapshot file>
+//   stage lay <suite package folder> <agent package>             the newer suite
+//   stage older lay <agent program> <Defender library stand-in>   the older suite
+//   stage [older] snapshot <file> [folder]  the state before laying, into file
+//   stage [older] audit <snapshot file> [folder [ignored file...]]
+//   stage [older] undo <snapshot file>
 // folder is one more tree to compare (where the run was started); ignored files
 // are the run's own logs there. audit exits 1 when anything of the suite is
 // left, anything outside it changed, or another product's data is gone.
@@ -56,28 +57,33 @@ std::string ReadAll(const std::wstring& path)
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::wstring> args(argv + 1, argv + argc);
+    const bool older = !args.empty() && args[0] == L"older";
+    if (older) args.erase(args.begin());
     const std::wstring command = args.empty() ? L"" : args[0];
     std::vector<std::wstring> folders;
     if (args.size() > 2) folders.push_back(args[2]);
 
     if (command == L"lay" && args.size() == 3) {
-        std::vector<std::wstring> problems = stage::Lay({args[1], args[2]});
+        std::vector<std::wstring> problems = stage::Lay(older ? stage::OlderSuite({args[1], args[2]})
+                                                              : stage::NewerSuite({args[1], args[2]}));
         for (const std::wstring& problem : problems) Print(problem + L"\n");
         return problems.empty() ? 0 : 1;
     }
+    const stage::Footprint suite = older ? stage::OlderSuite() : stage::NewerSuite();
     if (command == L"snapshot" && args.size() >= 2)
-        return WriteAll(args[1], Utf8(stage::Serialize(stage::TakeSnapshot(folders)))) ? 0 : 1;
+        return WriteAll(args[1], Utf8(stage::Serialize(stage::TakeSnapshot(suite, folders)))) ? 0 : 1;
     if (command == L"audit" && args.size() >= 2) {
         std::vector<std::wstring> ignored(args.size() > 3 ? args.begin() + 3 : args.end(), args.end());
-        stage::Audit audit = stage::TakeAudit(stage::Deserialize(Wide(ReadAll(args[1]))), folders, ignored);
+        stage::Audit audit = stage::TakeAudit(suite, stage::Deserialize(Wide(ReadAll(args[1]))), folders, ignored);
         Print(stage::Describe(audit));
         return audit.stillPresent.empty() && audit.outsideChanged.empty() && audit.plantedMissing.empty() ? 0 : 1;
     }
     if (command == L"undo" && args.size() == 2) {
-        stage::Undo(stage::Deserialize(Wide(ReadAll(args[1]))));
+        stage::Undo(suite, stage::Deserialize(Wide(ReadAll(args[1]))));
         return 0;
     }
-    Print(L"usage: stage lay <suite package folder> <agent package> | snapshot <file> [folder] |"
-          L" audit <snapshot file> [folder [ignored file...]] | undo <snapshot file>\n");
+    Print(L"usage: stage lay <suite package folder> <agent package> | older lay <agent program> <Defender"
+          L" library> | [older] snapshot <file> [folder] | [older] audit <snapshot file> [folder [ignored file...]] |"
+          L" [older] undo <snapshot file>\n");
     return 2;
 }
