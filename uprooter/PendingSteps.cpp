@@ -2,16 +2,6 @@
 
 namespace pending {
 
-void FindComponents(reloUni&) {}
-void ExtendSearchPath(reloUni&) {}
-void RestoreSearchPath(reloUni&) {}
-void CloseTrayPrograms(reloUni&) {}
-void StopAgentServices(reloUni&) {}
-void RunComponentUninstallers(reloUni&) {}
-void RestoreDefenderState(reloUni&) {}
-void DeleteKeyFromAllUsers(reloUni&, const wchar_t*) {}
-int CheckAndRestoreScriptEngine() { return 0; }
-
 void RemoveTarvoFirewall(reloUni&) {}
 void RemoveManagedFirewall(reloUni&) {}
 void RemovePersonalFirewallPlus(reloUni&) {}

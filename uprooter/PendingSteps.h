@@ -7,11 +7,6 @@ class reloUni;
 
 namespace pending {
 
-// Discovery and the search path.
-void FindComponents(reloUni& uni);
-void ExtendSearchPath(reloUni& uni);
-void RestoreSearchPath(reloUni& uni);
-
 // The legacy personal firewalls, in the sequence's order.
 void RemoveTarvoFirewall(reloUni& uni);
 void RemoveManagedFirewall(reloUni& uni);
@@ -29,12 +24,5 @@ void RemoveRegistrationLeftovers(reloUni& uni);
 void CleanMisDirectories(reloUni& uni);
 void RemoveProgramGroups(reloUni& uni);
 void RemoveStartupEntries(reloUni& uni);
-void CloseTrayPrograms(reloUni& uni);
-void StopAgentServices(reloUni& uni);
-void RunComponentUninstallers(reloUni& uni);
-void RestoreDefenderState(reloUni& uni);
-void DeleteKeyFromAllUsers(reloUni& uni, const wchar_t* key);
-// The script engines' registrations: 0 when nothing had to be mended.
-int CheckAndRestoreScriptEngine();
 
 }  // namespace pending

@@ -1,3 +1,5 @@
+#include "Components.h"
+#include "DefenderRestore.h"
 #include "Entry.h"
 #include "LogFile.h"
 #include "MUIHelper.h"
@@ -6,7 +8,9 @@
 #include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "ScriptEngines.h"
 #include "UprooterStrings.h"
+#include "UserHives.h"
 #include "reloUni.h"
 
 #include <cwctype>
@@ -80,9 +84,9 @@ void MarkUploadUninstalling(CLogFile& log)
 
 void LogScriptEngineCheck(CLogFile& log, int result)
 {
-    if (result == 2)
+    if (result == kDeviationsNotFixed)
         log.Log(L"Deviations detected in VBScript and/or JavaScript registrations could not be fixed");
-    else if (result == 1)
+    else if (result == kDeviationsFixed)
         log.Log(L"Deviations detected in VBScript and/or JavaScript registrations were fixed successfully");
     else
         log.Log(L"No Deviations were detected in VBScript and/or JavaScript registrations");
@@ -108,8 +112,8 @@ void DecideRestart(bool suppressRestart, const std::wstring& productName, CLogFi
 void reloUni::removeProduct()
 {
     log_.Log(L"Uprooter.Exe, Version %s, \r\n In removeProduct()", kProgramVersion);
-    pending::FindComponents(*this);
-    pending::ExtendSearchPath(*this);
+    FindComponents();
+    ExtendSearchPath();
 
     pending::RemoveTarvoFirewall(*this);
     pending::RemoveManagedFirewall(*this);
@@ -119,26 +123,27 @@ void reloUni::removeProduct()
 
     g_RebootNeeded = 1;
     MarkUploadUninstalling(log_);
-    pending::RestoreDefenderState(*this);
+    RestoreDefenderState();
 
     pending::RemoveBrowserProtectionRegistrations(*this);
     pending::RemoveOldScanners(*this);
-    pending::CloseTrayPrograms(*this);
-    pending::StopAgentServices(*this);
-    pending::RunComponentUninstallers(*this);
+    CloseTrayPrograms(*this);
+    StopAgentServices(*this);
+    RunComponentUninstallers();
     pending::UnregisterComponentFiles(*this);
     pending::UnregisterAgentFolder(*this);
     pending::RemoveIntrusionPreventionFiles(*this);
     pending::RemoveRegistrationLeftovers(*this);
     pending::CleanMisDirectories(*this);
     pending::RemoveProgramGroups(*this);
-    pending::RestoreSearchPath(*this);
+    log_.Log(L"Restoring path variable: %s", savedSearchPath_.c_str());
+    if (!savedSearchPath_.empty()) SetEnvironmentVariableW(L"PATH", savedSearchPath_.c_str());
 
     pending::RemoveStartupEntries(*this);
     DeleteMachineKey(kManagedServicesKey);
     DeleteMachineKey(kPersonalFirewallKey);
-    pending::DeleteKeyFromAllUsers(*this, L"SOFTWARE\\Zelmar\\ManagedServices");
-    pending::DeleteKeyFromAllUsers(*this, L"SOFTWARE\\Zelmar\\QLCore");
+    DeleteKeyFromAllUsers(L"SOFTWARE\\Zelmar\\ManagedServices");
+    DeleteKeyFromAllUsers(L"SOFTWARE\\Zelmar\\QLCore");
 }
 
 int RemoveOlderProduct(HINSTANCE instance) { return RemoveOlderProduct(instance, GetCommandLineW()); }
@@ -166,7 +171,8 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
 
     CLogFile log;
     log.Open();
-    LogScriptEngineCheck(log, pending::CheckAndRestoreScriptEngine());
+    CRestoreScriptEngines engines([&log](const wchar_t* line) { log.Log(L"%s", line); });
+    LogScriptEngineCheck(log, engines.CheckAndRestoreScriptEngines());
     DecideRestart(suppressRestart, productName, log);
     return 0;
 }
