@@ -109,7 +109,8 @@ private:
 std::wstring StringsPath(const std::wstring& langFolder, uint32_t wanted)
 {
     wchar_t tail[32];
-    _snwprintf_s(tail, 32, _TRUNCATE, L"\\%04lx\\strings.bin", static_cast<unsigned long>(ChooseLanguage(langFolder, wanted)));
+    _snwprintf(tail, 31, L"\\%04lx\\strings.bin", static_cast<unsigned long>(ChooseLanguage(langFolder, wanted)));
+    tail[31] = L'\0';
     return langFolder + tail;
 }
 
@@ -173,8 +174,8 @@ void GetBladeString(uint32_t language, std::wstring& out, const std::wstring& bl
     }
     DebugTrace(L"Installed directory list:\n");
     for (const std::wstring& folder : folders) {
-        std::wstring lang = folder + (!folder.empty() && folder.back() == L'\\' ? L"lang" : L"\\lang");
-        DebugTrace(L"%s\n", lang.c_str());
+        std::wstring lang = folder + L"\\lang";
+        DebugTrace(L"%s", lang.c_str());
         if (!IsFolder(lang)) {
             DebugTrace(L"%s is not a valid/does not exist\n", lang.c_str());
             continue;

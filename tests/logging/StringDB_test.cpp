@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace LangUtils;
 using namespace testing_support;
 
@@ -111,6 +113,28 @@ TEST(StringDB, BladeStringsFromTheRegistryAndAMissingFileTracedOnce)
     EXPECT_EQ(located, 2);
     GetString(0x0409, out, L":Greeting");
     EXPECT_TRUE(logtest::Heard(listener, "Empty/NULL stringId/bladeName\n"));
+}
+
+// Each install folder is traced with "\\lang" appended as it stands, also to a
+// folder written with its closing backslash, and the text is found there.
+TEST(StringDB, InstallFoldersAreTracedWithTheirLangFolder)
+{
+    ScratchDir install(L"blade-slash");
+    CreateDirectoryW((install / L"lang").c_str(), nullptr);
+    CreateDirectoryW((install / L"lang\\0409").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(install / L"lang\\0409\\strings.bin", "Slash = \"found\"\r\n"));
+    ScratchKey blade(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint\\SlashBlade", win::RegView::Bit64);
+    win::WriteString(blade.get(), L"szInstallDir64", install.path() + L"\\");
+    DbWinListener listener;
+    ASSERT_TRUE(listener.ok());
+    std::wstring out;
+    GetString(0x0409, out, L"SlashBlade:Slash");
+    EXPECT_EQ(out, L"found");
+    const std::string expected = "MyLogger " + std::to_string(GetCurrentThreadId()) + ": " + Narrow(install.path()) + "\\\\lang";
+    ASSERT_TRUE(logtest::Heard(listener, "Installed directory list:\n"));
+    EXPECT_TRUE(logtest::Heard(listener, expected));
+    std::vector<std::string> texts = listener.Messages(GetCurrentProcessId());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << "no trace that is exactly " << expected;
 }
 
 // Ids without a blade come from the lang folder beside the program.
