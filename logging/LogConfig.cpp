@@ -60,16 +60,17 @@ void DebugTrace(const wchar_t* format, ...)
 {
     win::LastErrorKeeper keep;
     if (!DiagnosticsEnabled()) return;
-    wchar_t text[2048];
-    text[0] = L'\0';
+    // The prefix (at most 44 characters) and the text (at most 2047) in one buffer.
+    wchar_t line[45 + 2048];
+    int prefix = _snwprintf(line, 44, L"MyLogger %ld: ", static_cast<long>(GetCurrentThreadId()));
+    if (prefix < 0) prefix = 44;
+    wchar_t* text = line + prefix;
     va_list args;
     va_start(args, format);
-    _vsnwprintf_s(text, 2048, _TRUNCATE, format, args);
+    _vsnwprintf(text, 2047, format, args);
     va_end(args);
     text[2047] = L'\0';
-    wchar_t prefix[45];
-    _snwprintf_s(prefix, 45, _TRUNCATE, L"MyLogger %ld: ", static_cast<long>(GetCurrentThreadId()));
-    OutputDebugStringW((std::wstring(prefix) + text).c_str());
+    OutputDebugStringW(line);
 }
 
 const LogSettings& Settings()
@@ -109,12 +110,6 @@ std::wstring ComputeDefaultLogDirectory()
     dir += L"\\Logs";
     CreateDirectoryW(dir.c_str(), nullptr);
     return dir;
-}
-
-const wchar_t* LogPropertiesOnMapImpl::Lookup(const wchar_t* key) const
-{
-    auto it = map_.find(key);
-    return it == map_.end() ? nullptr : it->second.c_str();
 }
 
 const wchar_t* CompiledLogProperties::Lookup(const wchar_t* key) const

@@ -3,25 +3,15 @@
 // compiled into per-section property sets, and the library's own trace.
 
 #include "LogFilter.h"
-#include "SinkHandle.h"
+#include "LogProperties.h"
 #include "LogTypes.h"
+#include "SinkHandle.h"
 
 #include <map>
 #include <memory>
 #include <string>
 
-// A read-only look-up of a value by key name; null when there is none.
-template <typename K, typename V>
-class Lookupable {
-public:
-    virtual ~Lookupable() = default;
-    virtual V Lookup(K key) const = 0;
-};
-
 namespace LogUtils {
-
-using PropertyMap = std::map<std::wstring, std::wstring>;
-using PropertyLookup = Lookupable<const wchar_t*, const wchar_t*>;
 
 // The library's diagnostic trace: "MyLogger <thread id>: " and the text, to the
 // debugger output, only when HKLM "SOFTWARE\Zelmar\Endpoint\Common\Log"
@@ -46,16 +36,6 @@ bool AsynchronousSwitch() noexcept;
 std::wstring ComputeDefaultLogDirectory();
 // The "loggingmode" switch of section "LOGCFG" in the given file.
 bool ReadAsynchronousSwitch(const std::wstring& configFile);
-
-// Look-up over a map that it does not own.
-class LogPropertiesOnMapImpl : public PropertyLookup {
-public:
-    explicit LogPropertiesOnMapImpl(const PropertyMap& map) : map_(map) {}
-    const wchar_t* Lookup(const wchar_t* key) const override;
-
-private:
-    const PropertyMap& map_;
-};
 
 class ICompiledLogProperties {
 public:

@@ -48,7 +48,8 @@ public:
     // and leaves the thread's last-error value as it found it. A null format
     // logs nothing.
     LogEvent& operator()(const wchar_t* blade, const wchar_t* format, ...) noexcept;
-    // The same with a narrow format (its "%s" takes narrow text); never localised.
+    // The same with a narrow format (its "%s" takes narrow text); never
+    // localised. Its message is written as the bytes it formats to.
     LogEvent& operator()(const wchar_t* blade, const char* format, ...) noexcept;
 
     // Makes %m append the system's text for code.
@@ -70,6 +71,7 @@ public:
     SYSTEMTIME localTime;
     const wchar_t* wideMessage = L"";         // the formatted message (or the shared empty text)
     int messageLength = 0;
+    const char* narrowMessage = nullptr;      // the formatted message of a narrow format
     const wchar_t* englishWideMessage = L"";  // the English text of a localised message
     int englishMessageLength = 0;
     std::wstring englishFormat;               // the English text of a localised message id
@@ -93,17 +95,16 @@ private:
 
     std::unique_ptr<wchar_t[]> messageBuffer_;
     std::unique_ptr<wchar_t[]> englishBuffer_;
+    std::unique_ptr<char[]> narrowBuffer_;
     std::wstring localisedFormat_;
 };
 
-// Formats a message into a new wide buffer of kMaxMessageChars + 1, guarded so
+// Formats a message into a new buffer of kMaxMessageChars + 1, guarded so
 // that no fault reaches the caller: a text too long, a bad format or an
 // argument that is an invalid pointer yields a replacement text (see the
 // README). Returns null (no memory) or the buffer; length receives its length.
-// A narrow format is formatted narrow and the text converted with the ANSI
-// code page.
 std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept;
-std::unique_ptr<wchar_t[]> FormatMessageText(const char* format, va_list args, int& length) noexcept;
+std::unique_ptr<char[]> FormatMessageText(const char* format, va_list args, int& length) noexcept;
 
 }  // namespace LogUtils
 

@@ -30,11 +30,26 @@ CompiledFilter::CompiledFilter(const std::wstring& text)
     if (secondDot == std::wstring::npos) return;
     bladeList_ = text.substr(firstDot + 1, secondDot - firstDot - 1);
     ForEachPiece(text.substr(secondDot + 1), [this](const std::wstring& piece) { severities_.insert(SeverityFromName(piece)); });
-    ForEachPiece(bladeList_, [this](const std::wstring& piece) { blades_.insert(piece); });
+    ForEachPiece(bladeList_, [this](const std::wstring& piece) { blades_.emplace(piece, std::wstring()); });
 }
 
-bool FilterEvaluator::Evaluate(const ICompiledFilter& filter, const LogEvent& event,
-                               const Lookupable<const wchar_t*, const wchar_t*>&) const
+// The look-up refers to this object's own map, never to the source's.
+CompiledFilter::CompiledFilter(const CompiledFilter& other)
+    : modulePattern_(other.modulePattern_), bladeList_(other.bladeList_), severities_(other.severities_),
+      blades_(other.blades_)
+{
+}
+
+CompiledFilter& CompiledFilter::operator=(const CompiledFilter& other)
+{
+    modulePattern_ = other.modulePattern_;
+    bladeList_ = other.bladeList_;
+    severities_ = other.severities_;
+    blades_ = other.blades_;
+    return *this;
+}
+
+bool FilterEvaluator::Evaluate(const ICompiledFilter& filter, const LogEvent& event, const PropertyLookup&) const
 {
     if (!filter.HasSeverity(event.severity)) return false;
     const std::wstring& pattern = filter.GetModulePattern();
@@ -45,7 +60,7 @@ bool FilterEvaluator::Evaluate(const ICompiledFilter& filter, const LogEvent& ev
     }
     const std::wstring& blades = filter.GetBladeList();
     if (blades.empty() || blades == L"*") return true;
-    return filter.HasBlade(event.blade ? event.blade : L"");
+    return filter.GetBlades().Lookup(event.blade ? event.blade : L"") != nullptr;
 }
 
 }  // namespace LogUtils

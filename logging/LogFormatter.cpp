@@ -101,7 +101,8 @@ void WriteWindowStation(OStream<char>& out)
     version.dwOSVersionInfoSize = sizeof(version);
     if (!GetVersionExW(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
     wchar_t name[261] = {};  // 522 bytes
-    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, name, sizeof(name) - sizeof(wchar_t), nullptr);
+    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, name, sizeof(name), nullptr);
+    name[260] = L'\0';
     WriteUtf8(out, name);
 }
 
@@ -131,6 +132,12 @@ void WriteErrorText(OStream<char>& out, DWORD code)
 
 void WriteMessage(OStream<char>& out, const LogEvent& event, bool overrideLocalization)
 {
+    if (event.narrowMessage) {
+        // A narrow message is written as the bytes it was formatted to.
+        out.WriteBytes(event.narrowMessage, static_cast<size_t>(event.messageLength));
+        if (event.appendError) WriteErrorText(out, event.errorCode);
+        return;
+    }
     const wchar_t* message = overrideLocalization && event.hasEnglish ? event.englishWideMessage : event.wideMessage;
     int length = message == event.wideMessage ? event.messageLength : event.englishMessageLength;
     std::string bytes = ToCodePage(std::wstring(message, static_cast<size_t>(length)), CP_UTF8);

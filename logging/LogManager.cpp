@@ -59,7 +59,14 @@ void DefaultLogManager::Log(LogEvent& event)
     if (!globals || !configuration) return;
     LogPropertiesOnMapImpl globalLookup(*globals);
     ConfigurationAction action(*this, event, globalLookup);
+    // As ForConfiguration does, on the pair already held.
     action.Invoke(*configuration);
+}
+
+void DefaultLogManager::ForConfiguration(ConfigurationActionType& action)
+{
+    auto [globals, configuration] = AcquireConfiguration();
+    if (configuration) action.Invoke(*configuration);
 }
 
 std::pair<DefaultLogManager::Globals, DefaultLogManager::Configuration> DefaultLogManager::AcquireConfiguration()
@@ -101,12 +108,14 @@ void DefaultLogManager::CheckReload()
 
 void DefaultLogManager::Reload()
 {
+    // The time first: an edit that lands while the content is read then
+    // differs from the remembered time, and the next event reloads again.
+    FILETIME time{};
+    bool timeKnown = ReadLastWriteTime(time);
     // Built outside the lock: readers keep walking the old configuration.
     auto configuration = std::make_shared<IniLogConfiguration>(configFile_, LogConfigValidator(),
                                                                LogConfigFilter(L"enabled", L"1", L'='));
     auto globals = std::make_shared<const PropertyMap>(PropertyMap{{L"logdir", defaultLogDir_}});
-    FILETIME time{};
-    bool timeKnown = ReadLastWriteTime(time);
     win::Lock lock(lock_);
     configuration_.swap(configuration);
     globals_.swap(globals);

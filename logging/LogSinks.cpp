@@ -75,8 +75,6 @@ std::string BuildLine(const ILogSinkStreamer& streamer, const char* lineEnd)
     return line;
 }
 
-bool IsUtf16LineEnd(const BYTE* p) { return p[0] == 0x0A && p[1] == 0x00; }
-
 std::wstring CurrentProgramBaseName()
 {
     wchar_t path[512] = {};
@@ -144,24 +142,14 @@ void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD n
     if (fileSize >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) mark = 3;
     else if (fileSize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) mark = 2;
 
-    // The kept data starts after the first line end at or after the cut point.
+    // The kept data starts after the first 0x00, 0x0A or 0x1A byte from the cut
+    // point: the next line of an ANSI or UTF-8 file, the next character of a
+    // UTF-16 one (its zero high byte), whatever the file's length.
     DWORD keep = fileSize;
-    if (mark == 2) {
-        // UTF-16: whole characters only, and the line end is the character LF.
-        DWORD at = std::max(cut, mark);
-        at += (at - mark) % 2;
-        for (; at + 1 < fileSize; at += 2) {
-            if (IsUtf16LineEnd(bytes + at)) {
-                keep = at + 2;
-                break;
-            }
-        }
-    } else {
-        for (DWORD at = std::max(cut, mark); at < fileSize; ++at) {
-            if (bytes[at] == 0x00 || bytes[at] == 0x0A || bytes[at] == 0x1A) {
-                keep = at + 1;
-                break;
-            }
+    for (DWORD at = std::max(cut, mark); at < fileSize; ++at) {
+        if (bytes[at] == 0x00 || bytes[at] == 0x0A || bytes[at] == 0x1A) {
+            keep = at + 1;
+            break;
         }
     }
     DWORD kept = fileSize - keep;

@@ -40,7 +40,8 @@ SECURITY_ATTRIBUTES* CLogSecurityAttributes();
 win::Handle OpenLogFile(const std::wstring& path);
 
 // Cuts the oldest part of an open log file of newSize bytes so that it ends up
-// below limit, on a line boundary, keeping its byte-order mark.
+// below limit, on a line boundary (a character boundary for UTF-16), keeping
+// its byte-order mark.
 void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD newSize);
 
 constexpr DWORD kNoSizeLimit = 0xFFFFFFFF;

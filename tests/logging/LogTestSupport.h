@@ -24,7 +24,7 @@ std::wstring CommonAppData();
 class ManagerBench {
 public:
     explicit ManagerBench(const std::wstring& name);
-    // Writes logcfg.ini (ANSI text).
+    // Writes logcfg.ini (ANSI text), waiting while a reload reads it.
     void WriteConfig(const std::string& text) const;
     std::string ReadLog(const std::wstring& name) const { return testing_support::ReadFileBytes(logDir() + L"\\" + name); }
     const std::wstring& folder() const { return scratch_.path(); }
