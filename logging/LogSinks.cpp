@@ -1,5 +1,6 @@
 #include "LogSinks.h"
 
+#include "LogAsync.h"
 #include "LogConfig.h"
 #include "LogEvent.h"
 
@@ -15,47 +16,6 @@ namespace LogUtils {
 namespace {
 
 constexpr DWORD kLogFileAccess = 0xC0120196;  // GENERIC_READ | GENERIC_WRITE | FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES
-
-class SecurityAttributes {
-public:
-    SecurityAttributes()
-    {
-        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        PSID system = nullptr;
-        PSID everyone = nullptr;
-        if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
-            system_.reset(system);
-        if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
-            everyone_.reset(everyone);
-        DWORD aclSize = sizeof(ACL);
-        if (system_ && everyone_)
-            aclSize += 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(system) + GetLengthSid(everyone);
-        acl_.reset(new BYTE[aclSize]);
-        auto* acl = reinterpret_cast<ACL*>(acl_.get());
-        ok_ = system_ && everyone_ && InitializeAcl(acl, aclSize, ACL_REVISION) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL, system) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | READ_CONTROL, everyone) &&
-              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
-        if (!ok_) DebugTrace(L"Exception occured while constructing CLogSecurityAttributes");
-        attributes_.nLength = sizeof(attributes_);
-        attributes_.lpSecurityDescriptor = &descriptor_;
-        attributes_.bInheritHandle = FALSE;
-    }
-    SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
-
-private:
-    struct FreeSid {
-        void operator()(void* sid) const { ::FreeSid(sid); }
-    };
-    std::unique_ptr<void, FreeSid> system_;
-    std::unique_ptr<void, FreeSid> everyone_;
-    std::unique_ptr<BYTE[]> acl_;
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
-    bool ok_ = false;
-};
 
 // One synchronous writer at a time in this process: two threads appending to
 // the same file would otherwise lock each other out through the share mode.
@@ -90,17 +50,42 @@ DWORD ParseDword(const wchar_t* text, DWORD fallback)
 
 }  // namespace
 
-SECURITY_ATTRIBUTES* CLogSecurityAttributes()
+CLogSecurityAttributes::CLogSecurityAttributes()
 {
-    static SecurityAttributes attributes;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID system = nullptr;
+    PSID everyone = nullptr;
+    if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) system_.reset(system);
+    if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+        everyone_.reset(everyone);
+    DWORD aclSize = sizeof(ACL);
+    if (system_ && everyone_)
+        aclSize += 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(system) + GetLengthSid(everyone);
+    acl_.reset(new BYTE[aclSize]);
+    auto* acl = reinterpret_cast<ACL*>(acl_.get());
+    ok_ = system_ && everyone_ && InitializeAcl(acl, aclSize, ACL_REVISION) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL, system) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | READ_CONTROL, everyone) &&
+          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+    if (!ok_) DebugTrace(L"Exception occured while constructing CLogSecurityAttributes");
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+}
+
+SECURITY_ATTRIBUTES* ProcessLogSecurityAttributes()
+{
+    static CLogSecurityAttributes attributes;
     return attributes.get();
 }
 
-win::Handle OpenLogFile(const std::wstring& path)
+win::Handle OpenLogFile(const std::wstring& path, SECURITY_ATTRIBUTES* security)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        win::Handle file(CreateFileW(path.c_str(), kLogFileAccess, FILE_SHARE_READ, CLogSecurityAttributes(),
-                                     OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+        win::Handle file(CreateFileW(path.c_str(), kLogFileAccess, FILE_SHARE_READ, security, OPEN_ALWAYS,
+                                     FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) return file;
         DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
@@ -188,18 +173,39 @@ bool LogFileSink::KeepsHandle() const
     return extreme && _wcsicmp(extreme, L"1") == 0;
 }
 
-bool LogFileSink::Write(const ILogSinkStreamer& streamer)
+void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD limit, unsigned truncatePercent)
 {
-    // Lines of asynchronous events are written at once as well until the
-    // asynchronous writer exists.
-    std::string line = BuildLine(streamer, "\r\n");
     std::wstring wide;
     const void* data = line.data();
     DWORD size = static_cast<DWORD>(line.size());
-    if (encoding_ == EncodingUnicode) {
+    if (encoding == EncodingUnicode) {
         wide = FromCodePage(line, CP_UTF8);
         data = wide.data();
         size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+    }
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER oldSize{};
+    SetFilePointerEx(file, zero, nullptr, FILE_END);
+    GetFileSizeEx(file, &oldSize);
+    DWORD written = 0;
+    if (oldSize.QuadPart == 0) {
+        static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
+        static const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+        if (encoding == EncodingUnicode) WriteFile(file, kUtf16Mark, sizeof(kUtf16Mark), &written, nullptr);
+        else if (encoding == EncodingUtf8) WriteFile(file, kUtf8Mark, sizeof(kUtf8Mark), &written, nullptr);
+    }
+    WriteFile(file, data, size, &written, nullptr);
+    DWORD newSize = oldSize.LowPart + size;
+    if (limit < newSize) TruncateLogFile(file, truncatePercent, limit, newSize);
+}
+
+bool LogFileSink::Write(const ILogSinkStreamer& streamer)
+{
+    std::string line = BuildLine(streamer, "\r\n");
+    if (streamer.GetEvent().asynchronous) {
+        TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
+            new QueueRecord{encoding_, path_, std::move(line), truncatePercent_, limit_}));
+        return true;
     }
 
     win::Lock lock(FileWriteLock());
@@ -209,7 +215,7 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
     if (KeepsHandle() && kept.HasHandle()) {
         file = kept.GetHandle();
     } else {
-        own = OpenLogFile(path_);
+        own = OpenLogFile(path_, ProcessLogSecurityAttributes());
         if (!own) {
             DebugTrace(L"Failed to open %s file [%d]!!!", path_.c_str(), static_cast<int>(GetLastError()));
             return true;
@@ -220,21 +226,7 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
             kept.SetHandle(own.release());
         }
     }
-
-    LARGE_INTEGER zero{};
-    LARGE_INTEGER oldSize{};
-    SetFilePointerEx(file, zero, nullptr, FILE_END);
-    GetFileSizeEx(file, &oldSize);
-    DWORD written = 0;
-    if (oldSize.QuadPart == 0) {
-        static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
-        static const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
-        if (encoding_ == EncodingUnicode) WriteFile(file, kUtf16Mark, sizeof(kUtf16Mark), &written, nullptr);
-        else if (encoding_ == EncodingUtf8) WriteFile(file, kUtf8Mark, sizeof(kUtf8Mark), &written, nullptr);
-    }
-    WriteFile(file, data, size, &written, nullptr);
-    DWORD newSize = oldSize.LowPart + size;
-    if (limit_ < newSize) TruncateLogFile(file, truncatePercent_, limit_, newSize);
+    AppendLine(file, encoding_, line, limit_, truncatePercent_);
     return true;
 }
 

@@ -31,13 +31,35 @@ public:
     virtual bool Write(const ILogSinkStreamer& streamer) = 0;
 };
 
-// Process-wide security for created log files: LocalSystem and Everyone get
-// full access. Null when it could not be built (files then get the default).
-SECURITY_ATTRIBUTES* CLogSecurityAttributes();
+// Security for created log files: LocalSystem and Everyone get full access.
+class CLogSecurityAttributes {
+public:
+    CLogSecurityAttributes();
+    CLogSecurityAttributes(const CLogSecurityAttributes&) = delete;
+    CLogSecurityAttributes& operator=(const CLogSecurityAttributes&) = delete;
+    // Null when it could not be built (files then get the default).
+    SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
+
+private:
+    win::Sid system_;
+    win::Sid everyone_;
+    std::unique_ptr<BYTE[]> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ok_ = false;
+};
+
+// The synchronous file sinks' attributes, built on first use.
+SECURITY_ATTRIBUTES* ProcessLogSecurityAttributes();
 
 // Opens (or creates) a log file for appending: up to three attempts, 12 ms
 // apart after a sharing violation, creating the folder after a missing path.
-win::Handle OpenLogFile(const std::wstring& path);
+win::Handle OpenLogFile(const std::wstring& path, SECURITY_ATTRIBUTES* security);
+
+// Appends a line (UTF-8 or ANSI bytes; UTF-16 in the file for UNICODE) at the
+// end of an open log file: the byte-order mark first on an empty file, the
+// truncation after it when the file outgrows limit.
+void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD limit, unsigned truncatePercent);
 
 // Cuts the oldest part of an open log file of newSize bytes so that it ends up
 // below limit, on a line boundary (a character boundary for UTF-16), keeping
@@ -57,7 +79,8 @@ public:
     static std::optional<LogFileSink> FromSection(ICompiledLogProperties& section,
                                                   const Lookupable<const wchar_t*, const wchar_t*>& globals);
 
-    // Writes the line at once. Always true; failures go to DebugTrace.
+    // Writes the line at once, or queues it for an asynchronous event. Always
+    // true; failures go to DebugTrace.
     bool Write(const ILogSinkStreamer& streamer) override;
 
 private:

@@ -478,7 +478,7 @@ TEST(LogFileSink, KeptHandleBlocksOtherWritersUntilTheConfigurationGoes)
 
 TEST(LogFileSink, SecurityAttributesGrantSystemAndEveryone)
 {
-    SECURITY_ATTRIBUTES* sa = CLogSecurityAttributes();
+    SECURITY_ATTRIBUTES* sa = ProcessLogSecurityAttributes();
     ASSERT_NE(sa, nullptr);
     EXPECT_FALSE(sa->bInheritHandle);
     BOOL present = FALSE;
