@@ -1,5 +1,6 @@
 #include "LogConfig.h"
 
+#include "LogSinks.h"
 #include "Registry.h"
 
 #include <shlobj.h>
@@ -171,6 +172,10 @@ IniLogConfiguration::IniLogConfiguration(std::wstring path, const ILogConfigVali
             it = sections_.erase(it);
         } else {
             it->second.Compile();
+            sockaddr_in destination;
+            if (it->second.GetSinkType() == SinkSyslog && !SyslogDestination(it->second, destination))
+                DebugTrace(L"Section [%s] of %s names no IPv4 server: it sends nothing\n", names_[it->first].c_str(),
+                           path_.c_str());
             ++it;
         }
     }

@@ -152,6 +152,14 @@ void ATLString_OStream::WriteBytes(const char* data, size_t count)
     target_.append(data, strnlen(data, count));
 }
 
+void FixedBuffer_OStream::WriteBytes(const char* data, size_t count)
+{
+    size_t room = static_cast<size_t>(end_ - cursor_);
+    if (count > room) count = room;
+    memcpy(cursor_, data, count);
+    cursor_ += count;
+}
+
 bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEvent& event, Encoding encoding,
                           bool overrideLocalization) const
 {

@@ -1,5 +1,7 @@
 #include "LogManager.h"
 
+#include "TraceProvider.h"
+
 #include <system_error>
 
 namespace LogUtils {
@@ -28,7 +30,13 @@ bool LogManagerImpl::ConfigurationSectionAction::Invoke(ICompiledLogProperties& 
         if (auto sink = LogFileSink::FromSection(section, globals_)) sink->Write(streamer);
         break;
     case SinkOutputDebugString: DebugStringSink(section.GetEncoding()).Write(streamer); break;
-    default: break;  // Syslog and ETW sections are not served by this build
+    case SinkSyslog: {
+        sockaddr_in destination;
+        if (SyslogDestination(LogConfigurationSection(section), destination))
+            SyslogSink(destination, event_).Write(streamer);
+        break;
+    }
+    case SinkEtw: EtwSink(TheTraceProvider()).Write(streamer); break;
     }
     return false;
 }

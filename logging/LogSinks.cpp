@@ -25,16 +25,6 @@ win::CriticalSection& FileWriteLock()
     return lock;
 }
 
-std::string BuildLine(const ILogSinkStreamer& streamer, const char* lineEnd)
-{
-    std::string line;
-    line.reserve(256);
-    ATLString_OStream out(line);
-    streamer.Stream(out);
-    line += lineEnd;
-    return line;
-}
-
 std::wstring CurrentProgramBaseName()
 {
     wchar_t path[512] = {};
@@ -49,6 +39,16 @@ DWORD ParseDword(const wchar_t* text, DWORD fallback)
 }
 
 }  // namespace
+
+std::string BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd)
+{
+    std::string line;
+    line.reserve(256);
+    ATLString_OStream out(line);
+    streamer.Stream(out);
+    line += lineEnd;
+    return line;
+}
 
 CLogSecurityAttributes::CLogSecurityAttributes()
 {
@@ -201,7 +201,7 @@ void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD l
 
 bool LogFileSink::Write(const ILogSinkStreamer& streamer)
 {
-    std::string line = BuildLine(streamer, "\r\n");
+    std::string line = BuildSinkLine(streamer, "\r\n");
     if (streamer.GetEvent().asynchronous) {
         TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
             new QueueRecord{encoding_, path_, std::move(line), truncatePercent_, limit_}));
@@ -232,7 +232,7 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
 
 bool DebugStringSink::Write(const ILogSinkStreamer& streamer)
 {
-    std::string line = BuildLine(streamer, "\n");
+    std::string line = BuildSinkLine(streamer, "\n");
     if (encoding_ == EncodingUnicode) OutputDebugStringW(FromCodePage(line, CP_UTF8).c_str());
     else OutputDebugStringA(line.c_str());
     return true;

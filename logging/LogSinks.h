@@ -2,15 +2,13 @@
 // Where a formatted event goes: a log file or the debugger output.
 
 #include "Handle.h"
+#include "LogProperties.h"
 #include "LogFormatter.h"
 #include "LogTypes.h"
 
 #include <memory>
 #include <optional>
 #include <string>
-
-template <typename K, typename V>
-class Lookupable;
 
 namespace LogUtils {
 
@@ -24,6 +22,9 @@ public:
     virtual Encoding GetEncoding() const = 0;
     virtual const LogEvent& GetEvent() const = 0;
 };
+
+// The formatted line of the streamer's event followed by lineEnd.
+std::string BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd);
 
 class ILogSink {
 public:
@@ -91,6 +92,23 @@ private:
     unsigned truncatePercent_;
     Encoding encoding_;
     ICompiledLogProperties& section_;
+};
+
+// The destination of a Syslog section: "server" as a dotted IPv4 address and
+// "port" (514 when absent or 0). False when there is no usable address.
+bool SyslogDestination(const Lookupable<const wchar_t*, const wchar_t*>& section, sockaddr_in& destination);
+
+// One UDP datagram per event: "<priority> Mmm dd hh:mm:ss host " and the
+// line, at most 1024 bytes, to the section's server.
+class SyslogSink : public ILogSink {
+public:
+    SyslogSink(const sockaddr_in& destination, const LogEvent& event) : destination_(destination), event_(event) {}
+    // False when nothing was sent.
+    bool Write(const ILogSinkStreamer& streamer) override;
+
+private:
+    sockaddr_in destination_;
+    const LogEvent& event_;
 };
 
 class DebugStringSink : public ILogSink {
