@@ -129,6 +129,11 @@ void CompiledLogProperties::Compile()
         overrideLocalization_ = _wcsicmp(value, L"1") == 0 || _wcsicmp(value, L"true") == 0;
 }
 
+void CompiledLogProperties::CompileSink(const PropertyLookup& globals)
+{
+    if (sinkType_ == SinkFile) fileTarget_ = CompileFileTarget(*this, globals);
+}
+
 bool LogConfigValidator::Validate(const ICompiledLogProperties& section) const
 {
     for (const wchar_t* key : {L"type", L"filter", L"format", L"encoding"}) {
@@ -179,6 +184,11 @@ IniLogConfiguration::IniLogConfiguration(std::wstring path, const ILogConfigVali
             ++it;
         }
     }
+}
+
+void IniLogConfiguration::CompileSinks(const PropertyLookup& globals)
+{
+    for (auto& [number, section] : sections_) section.CompileSink(globals);
 }
 
 void IniLogConfiguration::Read()

@@ -4,11 +4,13 @@
 
 #include "LogFilter.h"
 #include "LogProperties.h"
+#include "LogSinks.h"
 #include "LogTypes.h"
 #include "SinkHandle.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace LogUtils {
@@ -46,6 +48,9 @@ public:
     virtual Encoding GetEncoding() const = 0;
     virtual SinkType GetSinkType() const = 0;
     virtual bool GetOverrideLocalization() const = 0;
+    // The compiled target of a File section; null for other sections and
+    // for a File section without one.
+    virtual const FileTarget* GetFileTarget() const = 0;
 };
 
 // One enabled section of logcfg.ini. Not copyable: it owns its kept file handle.
@@ -61,10 +66,13 @@ public:
     Encoding GetEncoding() const override { return encoding_; }
     SinkType GetSinkType() const override { return sinkType_; }
     bool GetOverrideLocalization() const override { return overrideLocalization_; }
+    const FileTarget* GetFileTarget() const override { return fileTarget_ ? &*fileTarget_ : nullptr; }
 
     void Set(const std::wstring& key, const std::wstring& value) { keys_[key] = value; }
     // Compiles "filter", "encoding", "type" and "overrideLocalization".
     void Compile();
+    // Compiles what the section's sink needs, with the global properties.
+    void CompileSink(const PropertyLookup& globals);
 
 private:
     PropertyMap keys_;
@@ -73,6 +81,7 @@ private:
     Encoding encoding_ = EncodingAnsi;
     SinkType sinkType_ = SinkFile;
     bool overrideLocalization_ = false;
+    std::optional<FileTarget> fileTarget_;
 };
 
 // A forwarding look-up over one section, for the sink keys.
@@ -152,6 +161,8 @@ protected:
 class IniLogConfiguration : public PropertyLogConfiguration {
 public:
     IniLogConfiguration(std::wstring path, const ILogConfigValidator& validator, const ILogConfigFilter& filter);
+    // Compiles every section's sink with the global properties of this load.
+    void CompileSinks(const PropertyLookup& globals);
 
 private:
     void Read();

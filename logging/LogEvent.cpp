@@ -5,6 +5,7 @@
 #include "LogConfig.h"
 #include "LogManager.h"
 #include "StringDB.h"
+#include "ThreadBuffers.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +20,7 @@ namespace LogUtils {
 namespace {
 const wchar_t kEmpty[] = L"";
 constexpr int kBufferChars = kMaxMessageChars + 1;
+static_assert(kBufferChars == kMessageBufferUnits, "the thread's buffers hold the longest message");
 
 void __cdecl InvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t)
 {
@@ -220,26 +222,18 @@ void GuardedFormat(Char* text, const Char* format, va_list args) noexcept
     }
 }
 
-template <typename Char>
-std::unique_ptr<Char[]> FormatAnyMessageText(const Char* format, va_list args, int& length) noexcept
-{
-    length = 0;
-    std::unique_ptr<Char[]> buffer(new (std::nothrow) Char[kBufferChars]);
-    if (!buffer) return nullptr;
-    GuardedFormat(buffer.get(), format, args);
-    length = static_cast<int>(std::char_traits<Char>::length(buffer.get()));
-    return buffer;
-}
 }  // namespace
 
-std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept
+int FormatMessageInto(wchar_t* buffer, const wchar_t* format, va_list args) noexcept
 {
-    return FormatAnyMessageText(format, args, length);
+    GuardedFormat(buffer, format, args);
+    return static_cast<int>(wcslen(buffer));
 }
 
-std::unique_ptr<char[]> FormatMessageText(const char* format, va_list args, int& length) noexcept
+int FormatMessageInto(char* buffer, const char* format, va_list args) noexcept
 {
-    return FormatAnyMessageText(format, args, length);
+    GuardedFormat(buffer, format, args);
+    return static_cast<int>(strlen(buffer));
 }
 
 LogEvent::LogEvent(const char* sourceFile_, int line_, int mode_, int severity_, const char* moduleText_,
@@ -325,9 +319,9 @@ void LogEvent::Dispatch(const wchar_t* blade_, const wchar_t* format_, va_list* 
         }
     }
     arguments = nullptr;  // they belong to the caller's frame
-    messageBuffer_.reset();
-    englishBuffer_.reset();
-    narrowBuffer_.reset();
+    if (buffers_ && buffers_ != ownBuffers_.get()) buffers_->messagesInUse = false;
+    buffers_ = nullptr;
+    ownBuffers_.reset();
     narrowMessage = nullptr;
     wideMessage = kEmpty;
     englishWideMessage = kEmpty;
@@ -339,17 +333,27 @@ void LogEvent::FormatMessages() noexcept
     if (formatted) return;
     formatted = true;
     if (!arguments) return;
+    // The thread's buffers, unless an event of this thread holds them already.
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    if (buffers && !buffers->messagesInUse) {
+        buffers->messagesInUse = true;
+        buffers_ = buffers;
+    } else {
+        ownBuffers_.reset(new (std::nothrow) ThreadBuffers);
+        buffers_ = ownBuffers_.get();
+    }
+    if (!buffers_) return;  // no memory: the message stays empty
     if (narrowFormat) {
-        narrowBuffer_ = FormatMessageText(narrowFormat, *arguments, messageLength);
-        narrowMessage = narrowBuffer_ ? narrowBuffer_.get() : "";
+        messageLength = FormatMessageInto(buffers_->narrow, narrowFormat, *arguments);
+        narrowMessage = buffers_->narrow;
         return;
     }
     if (!format) return;
-    messageBuffer_ = FormatMessageText(format, *arguments, messageLength);
-    wideMessage = messageBuffer_ ? messageBuffer_.get() : kEmpty;
+    messageLength = FormatMessageInto(buffers_->message, format, *arguments);
+    wideMessage = buffers_->message;
     if (!englishFormat.empty()) {
-        englishBuffer_ = FormatMessageText(englishFormat.c_str(), *arguments, englishMessageLength);
-        englishWideMessage = englishBuffer_ ? englishBuffer_.get() : kEmpty;
+        englishMessageLength = FormatMessageInto(buffers_->english, englishFormat.c_str(), *arguments);
+        englishWideMessage = buffers_->english;
     }
 }
 

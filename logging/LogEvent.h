@@ -22,6 +22,7 @@
 namespace LogUtils {
 
 class ILogManager;
+struct ThreadBuffers;
 
 // The process-wide DefaultLogManager, or null when it could not be made.
 // Keeps the last-error value, also on the first call that starts the library.
@@ -93,18 +94,17 @@ private:
     void LocaliseAndDispatch(const wchar_t* blade, const wchar_t* format, va_list* args) noexcept;
     void Dispatch(const wchar_t* blade, const wchar_t* format, va_list* args) noexcept;
 
-    std::unique_ptr<wchar_t[]> messageBuffer_;
-    std::unique_ptr<wchar_t[]> englishBuffer_;
-    std::unique_ptr<char[]> narrowBuffer_;
+    ThreadBuffers* buffers_ = nullptr;           // where the messages are, while formatted
+    std::unique_ptr<ThreadBuffers> ownBuffers_;  // for an event inside another of the same thread
     std::wstring localisedFormat_;
 };
 
-// Formats a message into a new buffer of kMaxMessageChars + 1, guarded so
-// that no fault reaches the caller: a text too long, a bad format or an
-// argument that is an invalid pointer yields a replacement text (see the
-// README). Returns null (no memory) or the buffer; length receives its length.
-std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept;
-std::unique_ptr<char[]> FormatMessageText(const char* format, va_list args, int& length) noexcept;
+// Formats a message into buffer (kMaxMessageChars + 1 units), guarded so that
+// no fault reaches the caller: a text too long, a bad format or an argument
+// that is an invalid pointer yields a replacement text (see the README).
+// Returns the length of the message.
+int FormatMessageInto(wchar_t* buffer, const wchar_t* format, va_list args) noexcept;
+int FormatMessageInto(char* buffer, const char* format, va_list args) noexcept;
 
 }  // namespace LogUtils
 

@@ -54,8 +54,14 @@ bool FilterEvaluator::Evaluate(const ICompiledFilter& filter, const LogEvent& ev
     if (!filter.HasSeverity(event.severity)) return false;
     const std::wstring& pattern = filter.GetModulePattern();
     if (!pattern.empty() && pattern != L"*") {
-        std::wstring module = FromCodePage(event.moduleText ? event.moduleText : "", CP_THREAD_ACP);
-        if (module.size() < pattern.size() || _wcsnicmp(module.c_str(), pattern.c_str(), pattern.size()) != 0)
+        // Only as many characters as the pattern has are compared.
+        wchar_t module[256];
+        int n = MultiByteToWideChar(CP_THREAD_ACP, 0, event.moduleText ? event.moduleText : "", -1, module, 256);
+        if (n <= 0) {
+            n = 256;  // longer than the buffer: its first 255 characters
+            module[255] = L'\0';
+        }
+        if (static_cast<size_t>(n - 1) < pattern.size() || _wcsnicmp(module, pattern.c_str(), pattern.size()) != 0)
             return false;
     }
     const std::wstring& blades = filter.GetBladeList();

@@ -2,11 +2,13 @@
 
 #include "Handle.h"
 #include "LogEvent.h"
+#include "ThreadBuffers.h"
 
 #include <shlwapi.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace LogUtils {
 
@@ -23,14 +25,20 @@ void WriteNumber(OStream<char>& out, DWORD value, bool alternate)
 // Written when a text cannot be converted for the line.
 const char kConversionFailed[] = "Locale conversion failed!!!";
 
-void WriteUtf8(OStream<char>& out, const std::wstring& text)
+// Converts into the thread's reusable text; false when the conversion failed.
+bool WriteConverted(OStream<char>& out, const wchar_t* text, size_t length, unsigned codePage)
 {
-    std::string bytes = ToCodePage(text, CP_UTF8);
-    if (bytes.empty() && !text.empty()) {
-        out.WriteString(kConversionFailed);
-        return;
-    }
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string own;
+    std::string& bytes = buffers ? buffers->converted : own;
+    ConvertTo(bytes, text, length, codePage);
     out.WriteBytes(bytes.data(), bytes.size());
+    return !bytes.empty() || length == 0;
+}
+
+void WriteUtf8(OStream<char>& out, const wchar_t* text)
+{
+    if (!WriteConverted(out, text, wcslen(text), CP_UTF8)) out.WriteString(kConversionFailed);
 }
 
 void WriteDate(OStream<char>& out, const SYSTEMTIME& t, bool alternate, bool slashes)
@@ -140,8 +148,7 @@ void WriteMessage(OStream<char>& out, const LogEvent& event, bool overrideLocali
     }
     const wchar_t* message = overrideLocalization && event.hasEnglish ? event.englishWideMessage : event.wideMessage;
     int length = message == event.wideMessage ? event.messageLength : event.englishMessageLength;
-    std::string bytes = ToCodePage(std::wstring(message, static_cast<size_t>(length)), CP_UTF8);
-    out.WriteBytes(bytes.data(), bytes.size());
+    WriteConverted(out, message, static_cast<size_t>(length), CP_UTF8);
     if (event.appendError) WriteErrorText(out, event.errorCode);
 }
 
@@ -211,8 +218,8 @@ bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEv
         case L'l': out.WriteString(SeverityName(event.severity)); break;
         case L'f': out.WriteString(event.moduleText ? event.moduleText : ""); break;
         case L'F': {
-            std::string blade = ToCodePage(event.blade ? event.blade : L"", encoding == EncodingAnsi ? CP_ACP : CP_UTF8);
-            out.WriteBytes(blade.data(), blade.size());
+            const wchar_t* blade = event.blade ? event.blade : L"";
+            WriteConverted(out, blade, wcslen(blade), encoding == EncodingAnsi ? CP_ACP : CP_UTF8);
             break;
         }
         case L'm': WriteMessage(out, event, overrideLocalization); break;

@@ -27,7 +27,7 @@ bool LogManagerImpl::ConfigurationSectionAction::Invoke(ICompiledLogProperties& 
                       section.GetOverrideLocalization());
     switch (section.GetSinkType()) {
     case SinkFile:
-        if (auto sink = LogFileSink::FromSection(section, globals_)) sink->Write(streamer);
+        if (auto sink = LogFileSink::FromSection(section)) sink->Write(streamer);
         break;
     case SinkOutputDebugString: DebugStringSink(section.GetEncoding()).Write(streamer); break;
     case SinkSyslog: {
@@ -124,6 +124,7 @@ void DefaultLogManager::Reload()
     auto configuration = std::make_shared<IniLogConfiguration>(configFile_, LogConfigValidator(),
                                                                LogConfigFilter(L"enabled", L"1", L'='));
     auto globals = std::make_shared<const PropertyMap>(PropertyMap{{L"logdir", defaultLogDir_}});
+    configuration->CompileSinks(LogPropertiesOnMapImpl(*globals));
     win::Lock lock(lock_);
     configuration_.swap(configuration);
     globals_.swap(globals);

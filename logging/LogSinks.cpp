@@ -3,6 +3,7 @@
 #include "LogAsync.h"
 #include "LogConfig.h"
 #include "LogEvent.h"
+#include "ThreadBuffers.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -25,12 +26,15 @@ win::CriticalSection& FileWriteLock()
     return lock;
 }
 
-std::wstring CurrentProgramBaseName()
+const std::wstring& CurrentProgramBaseName()
 {
-    wchar_t path[512] = {};
-    GetModuleFileNameW(nullptr, path, 511);
-    PathRemoveExtensionW(path);
-    return PathFindFileNameW(path);
+    static const std::wstring name = [] {
+        wchar_t path[512] = {};
+        GetModuleFileNameW(nullptr, path, 511);
+        PathRemoveExtensionW(path);
+        return std::wstring(PathFindFileNameW(path));
+    }();
+    return name;
 }
 
 DWORD ParseDword(const wchar_t* text, DWORD fallback)
@@ -40,14 +44,13 @@ DWORD ParseDword(const wchar_t* text, DWORD fallback)
 
 }  // namespace
 
-std::string BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd)
+void BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd, std::string& line)
 {
-    std::string line;
+    line.clear();
     line.reserve(256);
     ATLString_OStream out(line);
     streamer.Stream(out);
     line += lineEnd;
-    return line;
 }
 
 CLogSecurityAttributes::CLogSecurityAttributes()
@@ -148,8 +151,8 @@ void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD n
     SetEndOfFile(file);
 }
 
-std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& section,
-                                                    const Lookupable<const wchar_t*, const wchar_t*>& globals)
+std::optional<FileTarget> CompileFileTarget(const Lookupable<const wchar_t*, const wchar_t*>& section,
+                                            const Lookupable<const wchar_t*, const wchar_t*>& globals)
 {
     const wchar_t* filename = section.Lookup(L"filename");
     const wchar_t* logdir = globals.Lookup(L"logdir");
@@ -163,23 +166,29 @@ std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& sect
     DWORD limit = ParseDword(section.Lookup(L"maxsize"), 0x100000);
     const wchar_t* limitsize = section.Lookup(L"limitsize");
     if (!limitsize || _wcsicmp(limitsize, L"0") == 0) limit = kNoSizeLimit;
-    unsigned truncateBy = ParseDword(section.Lookup(L"truncateby"), 20);
-    return LogFileSink(std::move(path), limit, truncateBy, section.GetEncoding(), section);
+    const wchar_t* extreme = section.Lookup(L"extremeLogging");
+    const wchar_t* affinity = section.Lookup(L"affinity");
+    return FileTarget{std::move(path), limit, ParseDword(section.Lookup(L"truncateby"), 20),
+                      extreme && _wcsicmp(extreme, L"1") == 0,
+                      affinity && _wcsicmp(affinity, CurrentProgramBaseName().c_str()) == 0};
 }
 
-bool LogFileSink::KeepsHandle() const
+std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& section)
 {
-    const wchar_t* extreme = section_.Lookup(L"extremeLogging");
-    return extreme && _wcsicmp(extreme, L"1") == 0;
+    const FileTarget* target = section.GetFileTarget();
+    if (!target) return std::nullopt;
+    return LogFileSink(*target, section.GetEncoding(), section);
 }
 
 void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD limit, unsigned truncatePercent)
 {
-    std::wstring wide;
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::wstring own;
+    std::wstring& wide = buffers ? buffers->wide : own;
     const void* data = line.data();
     DWORD size = static_cast<DWORD>(line.size());
     if (encoding == EncodingUnicode) {
-        wide = FromCodePage(line, CP_UTF8);
+        ConvertFrom(wide, line.data(), line.size(), CP_UTF8);
         data = wide.data();
         size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
     }
@@ -201,40 +210,53 @@ void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD l
 
 bool LogFileSink::Write(const ILogSinkStreamer& streamer)
 {
-    std::string line = BuildSinkLine(streamer, "\r\n");
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string own;
+    std::string& line = buffers ? buffers->line : own;
+    BuildSinkLine(streamer, "\r\n", line);
     if (streamer.GetEvent().asynchronous) {
-        TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
-            new QueueRecord{encoding_, path_, std::move(line), truncatePercent_, limit_}));
+        try {
+            TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
+                new QueueRecord{encoding_, target_.path, line, target_.truncatePercent, target_.limit}));
+        } catch (...) {
+            // Out of memory: the line is lost.
+        }
         return true;
     }
 
     win::Lock lock(FileWriteLock());
     SinkHandle& kept = section_.GetSinkHandle();
-    win::Handle own;
+    win::Handle opened;
     HANDLE file = nullptr;
-    if (KeepsHandle() && kept.HasHandle()) {
+    if (target_.extremeLogging && kept.HasHandle()) {
         file = kept.GetHandle();
     } else {
-        own = OpenLogFile(path_, ProcessLogSecurityAttributes());
-        if (!own) {
-            DebugTrace(L"Failed to open %s file [%d]!!!", path_.c_str(), static_cast<int>(GetLastError()));
+        opened = OpenLogFile(target_.path, ProcessLogSecurityAttributes());
+        if (!opened) {
+            DebugTrace(L"Failed to open %s file [%d]!!!", target_.path.c_str(), static_cast<int>(GetLastError()));
             return true;
         }
-        file = own.get();
-        const wchar_t* affinity = section_.Lookup(L"affinity");
-        if (KeepsHandle() && affinity && _wcsicmp(affinity, CurrentProgramBaseName().c_str()) == 0) {
-            kept.SetHandle(own.release());
-        }
+        file = opened.get();
+        if (target_.extremeLogging && target_.affinity) kept.SetHandle(opened.release());
     }
-    AppendLine(file, encoding_, line, limit_, truncatePercent_);
+    AppendLine(file, encoding_, line, target_.limit, target_.truncatePercent);
     return true;
 }
 
 bool DebugStringSink::Write(const ILogSinkStreamer& streamer)
 {
-    std::string line = BuildSinkLine(streamer, "\n");
-    if (encoding_ == EncodingUnicode) OutputDebugStringW(FromCodePage(line, CP_UTF8).c_str());
-    else OutputDebugStringA(line.c_str());
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string ownLine;
+    std::wstring ownWide;
+    std::string& line = buffers ? buffers->line : ownLine;
+    BuildSinkLine(streamer, "\n", line);
+    if (encoding_ == EncodingUnicode) {
+        std::wstring& wide = buffers ? buffers->wide : ownWide;
+        ConvertFrom(wide, line.data(), line.size(), CP_UTF8);
+        OutputDebugStringW(wide.c_str());
+    } else {
+        OutputDebugStringA(line.c_str());
+    }
     return true;
 }
 

@@ -23,8 +23,9 @@ public:
     virtual const LogEvent& GetEvent() const = 0;
 };
 
-// The formatted line of the streamer's event followed by lineEnd.
-std::string BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd);
+// The formatted line of the streamer's event followed by lineEnd, in line
+// (whose capacity is reused).
+void BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd, std::string& line);
 
 class ILogSink {
 public:
@@ -69,27 +70,35 @@ void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD n
 
 constexpr DWORD kNoSizeLimit = 0xFFFFFFFF;
 
+// What the sink of a File section needs, compiled when the configuration is
+// loaded: the path with "%DEFLOGDIR%" replaced, the limit, the percentage and
+// how the handle is kept.
+struct FileTarget {
+    std::wstring path;
+    DWORD limit;                // kNoSizeLimit for none
+    unsigned truncatePercent;
+    bool extremeLogging;        // "extremeLogging" is "1": a kept handle is used
+    bool affinity;              // and "affinity" names this program: the handle is kept
+};
+
+// The target of a File section, or nothing without "filename" or "logdir".
+std::optional<FileTarget> CompileFileTarget(const Lookupable<const wchar_t*, const wchar_t*>& section,
+                                            const Lookupable<const wchar_t*, const wchar_t*>& globals);
+
 class LogFileSink : public ILogSink {
 public:
-    LogFileSink(std::wstring path, DWORD limit, unsigned truncatePercent, Encoding encoding,
-                ICompiledLogProperties& section)
-        : path_(std::move(path)), limit_(limit), truncatePercent_(truncatePercent), encoding_(encoding),
-          section_(section) {}
+    LogFileSink(const FileTarget& target, Encoding encoding, ICompiledLogProperties& section)
+        : target_(target), encoding_(encoding), section_(section) {}
 
-    // The sink of a File section, or nothing without "filename" or "logdir".
-    static std::optional<LogFileSink> FromSection(ICompiledLogProperties& section,
-                                                  const Lookupable<const wchar_t*, const wchar_t*>& globals);
+    // The sink of a File section, or nothing when the section has no target.
+    static std::optional<LogFileSink> FromSection(ICompiledLogProperties& section);
 
     // Writes the line at once, or queues it for an asynchronous event. Always
     // true; failures go to DebugTrace.
     bool Write(const ILogSinkStreamer& streamer) override;
 
 private:
-    bool KeepsHandle() const;
-
-    std::wstring path_;
-    DWORD limit_;
-    unsigned truncatePercent_;
+    const FileTarget& target_;
     Encoding encoding_;
     ICompiledLogProperties& section_;
 };

@@ -1,6 +1,7 @@
 #include "TraceProvider.h"
 
 #include "LogEvent.h"
+#include "ThreadBuffers.h"
 
 #include <cstring>
 #include <memory>
@@ -145,7 +146,13 @@ bool EtwSink::Write(const ILogSinkStreamer& streamer)
 {
     const int severity = streamer.GetEvent().severity;
     if (!provider_.Usable(severity)) return true;
-    std::wstring text = FromCodePage(BuildSinkLine(streamer, "\n"), CP_UTF8);
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string ownLine;
+    std::wstring ownText;
+    std::string& line = buffers ? buffers->line : ownLine;
+    std::wstring& text = buffers ? buffers->wide : ownText;
+    BuildSinkLine(streamer, "\n", line);
+    ConvertFrom(text, line.data(), line.size(), CP_UTF8);
     return provider_.Send(severity, text.c_str(), text.size()) == 0;
 }
 
