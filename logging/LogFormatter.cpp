@@ -14,12 +14,26 @@ namespace LogUtils {
 
 namespace {
 
+// Digits without the CRT's printf, which costs more than the rest of a line:
+// value in the base, at least width digits, zero-padded, lower case.
+char* PutDigits(char* at, unsigned long value, unsigned base, int width)
+{
+    char digits[16];
+    int n = 0;
+    do {
+        digits[n++] = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    while (n < width) digits[n++] = '0';
+    while (n > 0) *at++ = digits[--n];
+    return at;
+}
+
 void WriteNumber(OStream<char>& out, DWORD value, bool alternate)
 {
     char text[36];
     bool hex = alternate || static_cast<LONG>(value) < 0;
-    snprintf(text, sizeof(text), hex ? "%lx" : "%lu", static_cast<unsigned long>(value));
-    out.WriteString(text);
+    out.WriteRange(text, PutDigits(text, value, hex ? 16 : 10, 1));
 }
 
 // Written when a text cannot be converted for the line.
@@ -41,27 +55,43 @@ void WriteUtf8(OStream<char>& out, const wchar_t* text)
     if (!WriteConverted(out, text, wcslen(text), CP_UTF8)) out.WriteString(kConversionFailed);
 }
 
+// "%02u-%02u" (month, day), "+" "%04u-%02u-%02u"; with slashes "%02u/%02u", "+" "%02u/%02u/%04u".
 void WriteDate(OStream<char>& out, const SYSTEMTIME& t, bool alternate, bool slashes)
 {
     char text[16];
-    if (!slashes)
-        snprintf(text, sizeof(text), alternate ? "%04u-%02u-%02u" : "%02u-%02u", alternate ? t.wYear : t.wMonth,
-                 alternate ? t.wMonth : t.wDay, t.wDay);
-    else
-        snprintf(text, sizeof(text), alternate ? "%02u/%02u/%04u" : "%02u/%02u", t.wMonth, t.wDay, t.wYear);
-    out.WriteString(text);
+    char* at = text;
+    if (alternate && !slashes) {
+        at = PutDigits(at, t.wYear, 10, 4);
+        *at++ = '-';
+    }
+    at = PutDigits(at, t.wMonth, 10, 2);
+    *at++ = slashes ? '/' : '-';
+    at = PutDigits(at, t.wDay, 10, 2);
+    if (alternate && slashes) {
+        *at++ = '/';
+        at = PutDigits(at, t.wYear, 10, 4);
+    }
+    out.WriteRange(text, at);
 }
 
+// "%02u:%02u:%02u %s" on a 12-hour clock, "+" with ".%03u" milliseconds.
 void WriteTime(OStream<char>& out, const SYSTEMTIME& t, bool alternate)
 {
     unsigned hour = t.wHour == 0 ? 12 : (t.wHour > 12 ? t.wHour - 12u : t.wHour);
-    const char* half = t.wHour >= 12 ? "PM" : "AM";
     char text[32];
-    if (alternate)
-        snprintf(text, sizeof(text), "%02u:%02u:%02u.%03u %s", hour, t.wMinute, t.wSecond, t.wMilliseconds, half);
-    else
-        snprintf(text, sizeof(text), "%02u:%02u:%02u %s", hour, t.wMinute, t.wSecond, half);
-    out.WriteString(text);
+    char* at = PutDigits(text, hour, 10, 2);
+    for (unsigned part : {static_cast<unsigned>(t.wMinute), static_cast<unsigned>(t.wSecond)}) {
+        *at++ = ':';
+        at = PutDigits(at, part, 10, 2);
+    }
+    if (alternate) {
+        *at++ = '.';
+        at = PutDigits(at, t.wMilliseconds, 10, 3);
+    }
+    *at++ = ' ';
+    *at++ = t.wHour >= 12 ? 'P' : 'A';
+    *at++ = 'M';
+    out.WriteRange(text, at);
 }
 
 void WriteLocaleDateTime(OStream<char>& out, const SYSTEMTIME& t, LCID locale)
