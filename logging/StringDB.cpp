@@ -3,6 +3,7 @@
 #include "Handle.h"
 #include "LogConfig.h"
 #include "Registry.h"
+#include "ThreadBuffers.h"
 
 #include <shlwapi.h>
 
@@ -235,7 +236,9 @@ std::wstring DecodeStrings(const std::string& content)
     size_t skip = 0;
     if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) skip = 3;
     else if (content.compare(0, 2, "\xFF\xFE") == 0) skip = 2;
-    return LogUtils::FromCodePage(content.substr(skip), CP_UTF8);
+    std::wstring text;
+    LogUtils::ConvertFrom(text, content.data() + skip, content.size() - skip, CP_UTF8);
+    return text;
 }
 
 std::wstring Unescape(const std::wstring& value)

@@ -26,12 +26,14 @@ ThreadBuffers* CurrentThreadBuffers() noexcept
     return t_owner.buffers;
 }
 
-void ConvertTo(std::string& out, const wchar_t* text, size_t length, unsigned codePage)
+namespace {
+// Sizes out with a first call of convert and converts with a second.
+template <typename Text, typename Convert>
+void ConvertWith(Text& out, size_t length, Convert convert)
 {
     out.clear();
     if (length == 0) return;
-    const int units = static_cast<int>(length);
-    int n = WideCharToMultiByte(codePage, 0, text, units, nullptr, 0, nullptr, nullptr);
+    int n = convert(nullptr, 0);
     if (n <= 0) return;
     try {
         out.resize(static_cast<size_t>(n));
@@ -39,23 +41,22 @@ void ConvertTo(std::string& out, const wchar_t* text, size_t length, unsigned co
         out.clear();
         return;
     }
-    WideCharToMultiByte(codePage, 0, text, units, out.data(), n, nullptr, nullptr);
+    convert(out.data(), n);
+}
+}  // namespace
+
+void ConvertTo(std::string& out, const wchar_t* text, size_t length, unsigned codePage)
+{
+    ConvertWith(out, length, [&](char* to, int size) {
+        return WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), to, size, nullptr, nullptr);
+    });
 }
 
 void ConvertFrom(std::wstring& out, const char* text, size_t length, unsigned codePage)
 {
-    out.clear();
-    if (length == 0) return;
-    const int bytes = static_cast<int>(length);
-    int n = MultiByteToWideChar(codePage, 0, text, bytes, nullptr, 0);
-    if (n <= 0) return;
-    try {
-        out.resize(static_cast<size_t>(n));
-    } catch (...) {
-        out.clear();
-        return;
-    }
-    MultiByteToWideChar(codePage, 0, text, bytes, out.data(), n);
+    ConvertWith(out, length, [&](wchar_t* to, int size) {
+        return MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), to, size);
+    });
 }
 
 }  // namespace LogUtils
