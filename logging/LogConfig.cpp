@@ -1,5 +1,6 @@
 #include "LogConfig.h"
 
+#include "LogSinks.h"
 #include "Registry.h"
 
 #include <shlobj.h>
@@ -60,16 +61,17 @@ void DebugTrace(const wchar_t* format, ...)
 {
     win::LastErrorKeeper keep;
     if (!DiagnosticsEnabled()) return;
-    wchar_t text[2048];
-    text[0] = L'\0';
+    // The prefix (at most 44 characters) and the text (at most 2047) in one buffer.
+    wchar_t line[45 + 2048];
+    int prefix = _snwprintf(line, 44, L"MyLogger %ld: ", static_cast<long>(GetCurrentThreadId()));
+    if (prefix < 0) prefix = 44;
+    wchar_t* text = line + prefix;
     va_list args;
     va_start(args, format);
-    _vsnwprintf_s(text, 2048, _TRUNCATE, format, args);
+    _vsnwprintf(text, 2047, format, args);
     va_end(args);
     text[2047] = L'\0';
-    wchar_t prefix[45];
-    _snwprintf_s(prefix, 45, _TRUNCATE, L"MyLogger %ld: ", static_cast<long>(GetCurrentThreadId()));
-    OutputDebugStringW((std::wstring(prefix) + text).c_str());
+    OutputDebugStringW(line);
 }
 
 const LogSettings& Settings()
@@ -111,12 +113,6 @@ std::wstring ComputeDefaultLogDirectory()
     return dir;
 }
 
-const wchar_t* LogPropertiesOnMapImpl::Lookup(const wchar_t* key) const
-{
-    auto it = map_.find(key);
-    return it == map_.end() ? nullptr : it->second.c_str();
-}
-
 const wchar_t* CompiledLogProperties::Lookup(const wchar_t* key) const
 {
     auto it = keys_.find(key);
@@ -131,6 +127,11 @@ void CompiledLogProperties::Compile()
     if (const wchar_t* type = Lookup(L"type"); type && *type) sinkType_ = SinkTypeFromName(type);
     if (const wchar_t* value = Lookup(L"overrideLocalization"); value && *value)
         overrideLocalization_ = _wcsicmp(value, L"1") == 0 || _wcsicmp(value, L"true") == 0;
+}
+
+void CompiledLogProperties::CompileSink(const PropertyLookup& globals)
+{
+    if (sinkType_ == SinkFile) fileTarget_ = CompileFileTarget(*this, globals);
 }
 
 bool LogConfigValidator::Validate(const ICompiledLogProperties& section) const
@@ -176,9 +177,18 @@ IniLogConfiguration::IniLogConfiguration(std::wstring path, const ILogConfigVali
             it = sections_.erase(it);
         } else {
             it->second.Compile();
+            sockaddr_in destination;
+            if (it->second.GetSinkType() == SinkSyslog && !SyslogDestination(it->second, destination))
+                DebugTrace(L"Section [%s] of %s names no IPv4 server: it sends nothing\n", names_[it->first].c_str(),
+                           path_.c_str());
             ++it;
         }
     }
+}
+
+void IniLogConfiguration::CompileSinks(const PropertyLookup& globals)
+{
+    for (auto& [number, section] : sections_) section.CompileSink(globals);
 }
 
 void IniLogConfiguration::Read()

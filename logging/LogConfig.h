@@ -3,25 +3,17 @@
 // compiled into per-section property sets, and the library's own trace.
 
 #include "LogFilter.h"
-#include "SinkHandle.h"
+#include "LogProperties.h"
+#include "LogSinks.h"
 #include "LogTypes.h"
+#include "SinkHandle.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
-// A read-only look-up of a value by key name; null when there is none.
-template <typename K, typename V>
-class Lookupable {
-public:
-    virtual ~Lookupable() = default;
-    virtual V Lookup(K key) const = 0;
-};
-
 namespace LogUtils {
-
-using PropertyMap = std::map<std::wstring, std::wstring>;
-using PropertyLookup = Lookupable<const wchar_t*, const wchar_t*>;
 
 // The library's diagnostic trace: "MyLogger <thread id>: " and the text, to the
 // debugger output, only when HKLM "SOFTWARE\Zelmar\Endpoint\Common\Log"
@@ -47,16 +39,6 @@ std::wstring ComputeDefaultLogDirectory();
 // The "loggingmode" switch of section "LOGCFG" in the given file.
 bool ReadAsynchronousSwitch(const std::wstring& configFile);
 
-// Look-up over a map that it does not own.
-class LogPropertiesOnMapImpl : public PropertyLookup {
-public:
-    explicit LogPropertiesOnMapImpl(const PropertyMap& map) : map_(map) {}
-    const wchar_t* Lookup(const wchar_t* key) const override;
-
-private:
-    const PropertyMap& map_;
-};
-
 class ICompiledLogProperties {
 public:
     virtual ~ICompiledLogProperties() = default;
@@ -66,6 +48,9 @@ public:
     virtual Encoding GetEncoding() const = 0;
     virtual SinkType GetSinkType() const = 0;
     virtual bool GetOverrideLocalization() const = 0;
+    // The compiled target of a File section; null for other sections and
+    // for a File section without one.
+    virtual const FileTarget* GetFileTarget() const = 0;
 };
 
 // One enabled section of logcfg.ini. Not copyable: it owns its kept file handle.
@@ -81,10 +66,13 @@ public:
     Encoding GetEncoding() const override { return encoding_; }
     SinkType GetSinkType() const override { return sinkType_; }
     bool GetOverrideLocalization() const override { return overrideLocalization_; }
+    const FileTarget* GetFileTarget() const override { return fileTarget_ ? &*fileTarget_ : nullptr; }
 
     void Set(const std::wstring& key, const std::wstring& value) { keys_[key] = value; }
     // Compiles "filter", "encoding", "type" and "overrideLocalization".
     void Compile();
+    // Compiles what the section's sink needs, with the global properties.
+    void CompileSink(const PropertyLookup& globals);
 
 private:
     PropertyMap keys_;
@@ -93,6 +81,7 @@ private:
     Encoding encoding_ = EncodingAnsi;
     SinkType sinkType_ = SinkFile;
     bool overrideLocalization_ = false;
+    std::optional<FileTarget> fileTarget_;
 };
 
 // A forwarding look-up over one section, for the sink keys.
@@ -172,6 +161,8 @@ protected:
 class IniLogConfiguration : public PropertyLogConfiguration {
 public:
     IniLogConfiguration(std::wstring path, const ILogConfigValidator& validator, const ILogConfigFilter& filter);
+    // Compiles every section's sink with the global properties of this load.
+    void CompileSinks(const PropertyLookup& globals);
 
 private:
     void Read();

@@ -5,10 +5,12 @@
 #include "LogConfig.h"
 #include "LogManager.h"
 #include "StringDB.h"
+#include "ThreadBuffers.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <type_traits>
@@ -18,6 +20,7 @@ namespace LogUtils {
 namespace {
 const wchar_t kEmpty[] = L"";
 constexpr int kBufferChars = kMaxMessageChars + 1;
+static_assert(kBufferChars == kMessageBufferUnits, "the thread's buffers hold the longest message");
 
 void __cdecl InvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t)
 {
@@ -68,14 +71,67 @@ struct FormatCall {
     int error;
 };
 
-int FormatInto(wchar_t* buffer, const wchar_t* format, va_list args)
+// The plain CRT functions (Windows XP's msvcrt has no "_s" ones): at most count
+// units, terminated here because a cut text is not.
+int FormatInto(wchar_t* buffer, size_t count, const wchar_t* format, va_list args)
 {
-    return _vsnwprintf_s(buffer, kBufferChars, kMaxMessageChars, format, args);
+    int n = _vsnwprintf(buffer, count, format, args);
+    buffer[count] = 0;
+    return n;
 }
 
-int FormatInto(char* buffer, const char* format, va_list args)
+int FormatInto(char* buffer, size_t count, const char* format, va_list args)
 {
-    return _vsnprintf_s(buffer, kBufferChars, kMaxMessageChars, format, args);
+    int n = _vsnprintf(buffer, count, format, args);
+    buffer[count] = 0;
+    return n;
+}
+
+template <typename Char>
+void PrintInto(Char* buffer, size_t count, const Char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    FormatInto(buffer, count, format, args);
+    va_end(args);
+}
+
+void CopyInto(wchar_t* buffer, size_t count, const wchar_t* text)
+{
+    wcsncpy(buffer, text, count);
+    buffer[count] = 0;
+}
+
+void CopyInto(char* buffer, size_t count, const char* text)
+{
+    strncpy(buffer, text, count);
+    buffer[count] = 0;
+}
+
+void SendDebugText(const wchar_t* text) { OutputDebugStringW(text); }
+void SendDebugText(const char* text) { OutputDebugStringA(text); }
+
+// True when every conversion of format is one the CRT knows: the plain CRT
+// functions skip an unknown one silently, where the message is to be replaced.
+template <typename Char>
+bool ConversionsKnown(const Char* format)
+{
+    static const char kFlags[] = "-+ #0";
+    static const char kSizes[] = "hlLIwqjzt3264";
+    static const char kTypes[] = "cCdiouxXeEfgGaAnpsSZ";
+    for (const Char* p = format; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        auto in = [](Char c, const char* set) { return c > 0 && c < 128 && strchr(set, static_cast<char>(c)); };
+        while (in(*p, kFlags)) ++p;
+        while (*p == '*' || (*p >= '0' && *p <= '9')) ++p;
+        if (*p == '.') ++p;
+        while (*p == '*' || (*p >= '0' && *p <= '9')) ++p;
+        while (in(*p, kSizes)) ++p;
+        if (!in(*p, kTypes)) return false;
+    }
+    return true;
 }
 
 // Runs under the access-violation guard: nothing here may need unwinding.
@@ -83,106 +139,101 @@ template <typename Char>
 void RunFormat(void* context)
 {
     auto* call = static_cast<FormatCall<Char>*>(context);
+    if (!ConversionsKnown(call->format)) {
+        call->result = -1;
+        call->error = EINVAL;
+        return;
+    }
     va_list args;
     va_copy(args, call->args);
     errno = 0;
-    call->result = FormatInto(call->buffer, call->format, args);
+    call->result = FormatInto(call->buffer, kMaxMessageChars, call->format, args);
     call->error = errno;
     va_end(args);
 }
 
-std::wstring Widen(const char* text)
+// Set while this thread formats a message, for the announcement below.
+thread_local bool t_formatting = false;
+
+// A fault inside the formatting other than an access violation (which the
+// guard handles) is announced and left to the handlers further on.
+LONG CALLBACK AnnounceUnknownException(EXCEPTION_POINTERS* info)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
+    DWORD code = info->ExceptionRecord->ExceptionCode;
+    // Warning and error statuses only: the debugger-output texts are raised as
+    // informational exceptions, C++ exceptions as success-class ones.
+    if (t_formatting && code != EXCEPTION_ACCESS_VIOLATION && (code & 0x80000000))
+        OutputDebugStringW(L"LogLib: Unknown Exception during logging!!!\n");
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
-const wchar_t* AsWide(const wchar_t* text, std::wstring&) { return text; }
-const wchar_t* AsWide(const char* text, std::wstring& holder)
+void WatchForUnknownExceptions()
 {
-    holder = Widen(text);
-    return holder.c_str();
+    static const PVOID handler = AddVectoredExceptionHandler(0, &AnnounceUnknownException);
+    (void)handler;
 }
 
-// Formats into a buffer of Char under the guards, then leaves the wide message
-// (the format itself after a fault, or a replacement text) in text.
 template <typename Char>
-void GuardedFormat(wchar_t* text, const Char* format, va_list args) noexcept
+constexpr const Char* Text(const char* narrow, const wchar_t* wide)
 {
-    std::unique_ptr<Char[]> own;
-    Char* buffer = nullptr;
-    if constexpr (std::is_same_v<Char, wchar_t>) {
-        buffer = text;
-    } else {
-        own.reset(new (std::nothrow) Char[kBufferChars]);
-        if (!own) return;
-        buffer = own.get();
-    }
-    buffer[0] = 0;
-    FormatCall<Char> call{buffer, format, {}, -1, 0};
+    if constexpr (std::is_same_v<Char, wchar_t>) return wide;
+    else return narrow;
+}
+
+#define LOG_TEXT(Char, text) Text<Char>(text, L##text)
+
+// Formats into text (kMaxMessageChars + 1 units) under the guards: the format
+// itself after a fault, or a replacement text.
+template <typename Char>
+void GuardedFormat(Char* text, const Char* format, va_list args) noexcept
+{
+    WatchForUnknownExceptions();
+    text[0] = 0;
+    FormatCall<Char> call{text, format, {}, -1, 0};
     va_copy(call.args, args);
     bool completed;
     {
         InvalidParameterScope scope;
+        t_formatting = true;
         completed = win::CallGuardedAgainstAccessViolation(&RunFormat<Char>, &call);
+        t_formatting = false;
     }
     va_end(call.args);
 
-    std::wstring holder;
-    const wchar_t* wideFormat = nullptr;
-    try {
-        wideFormat = AsWide(format, holder);
-        if constexpr (!std::is_same_v<Char, wchar_t>) {
-            buffer[kMaxMessageChars] = 0;
-            wcsncpy_s(text, kBufferChars, Widen(buffer).c_str(), _TRUNCATE);
-        }
-    } catch (...) {
-        return;  // out of memory: the message stays empty
-    }
     if (!completed) {
         OutputDebugStringW(L"LogLib: AV Exception during logging!!!\n");
-        wcsncpy_s(text, kBufferChars, wideFormat, _TRUNCATE);
-        OutputDebugStringW((std::wstring(L"SEH exception triggered for [") + text + L"]\n").c_str());
+        CopyInto(text, kMaxMessageChars, format);
+        Char trace[kBufferChars + 32];
+        PrintInto(trace, kBufferChars + 31, LOG_TEXT(Char, "SEH exception triggered for [%s]\n"), text);
+        SendDebugText(trace);
     } else if (call.result < 0) {
         if constexpr (std::is_same_v<Char, wchar_t>) OutputDebugStringW(L"LogLib: CRT Exception during logging...\n");
-        text[kMaxMessageChars] = L'\0';
         if (call.error == EINVAL) {
-            _snwprintf_s(text, kBufferChars, _TRUNCATE,
-                         L"[LOGGER]Failed to format message due to invalid/missing arguments!!! [%ls]", wideFormat);
-        } else if (call.error == ERANGE || wcslen(text) == static_cast<size_t>(kMaxMessageChars)) {
+            PrintInto(text, kMaxMessageChars,
+                      LOG_TEXT(Char, "[LOGGER]Failed to format message due to invalid/missing arguments!!! [%s]"),
+                      format);
+        } else if (call.error == ERANGE ||
+                   std::char_traits<Char>::length(text) == static_cast<size_t>(kMaxMessageChars)) {
             // The CRT reports a cut text as -1, with ERANGE or (Wine's msvcrt) without.
-            _snwprintf_s(text, kBufferChars, _TRUNCATE,
-                         L"[LOGGER]Failed to log message. Input buffer too large. Max allowed size allowed is %u",
-                         static_cast<unsigned>(kMaxMessageChars));
+            PrintInto(text, kMaxMessageChars,
+                      LOG_TEXT(Char, "[LOGGER]Failed to log message. Input buffer too large. Max allowed size allowed is %u"),
+                      static_cast<unsigned>(kMaxMessageChars));
         }
     }
 }
 
-template <typename Char>
-std::unique_ptr<wchar_t[]> FormatAnyMessageText(const Char* format, va_list args, int& length) noexcept
-{
-    length = 0;
-    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kBufferChars]);
-    if (!buffer) return nullptr;
-    buffer[0] = L'\0';
-    GuardedFormat(buffer.get(), format, args);
-    length = static_cast<int>(wcslen(buffer.get()));
-    return buffer;
-}
 }  // namespace
 
-std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept
+int FormatMessageInto(wchar_t* buffer, const wchar_t* format, va_list args) noexcept
 {
-    return FormatAnyMessageText(format, args, length);
+    GuardedFormat(buffer, format, args);
+    return static_cast<int>(wcslen(buffer));
 }
 
-std::unique_ptr<wchar_t[]> FormatMessageText(const char* format, va_list args, int& length) noexcept
+int FormatMessageInto(char* buffer, const char* format, va_list args) noexcept
 {
-    return FormatAnyMessageText(format, args, length);
+    GuardedFormat(buffer, format, args);
+    return static_cast<int>(strlen(buffer));
 }
 
 LogEvent::LogEvent(const char* sourceFile_, int line_, int mode_, int severity_, const char* moduleText_,
@@ -268,8 +319,10 @@ void LogEvent::Dispatch(const wchar_t* blade_, const wchar_t* format_, va_list* 
         }
     }
     arguments = nullptr;  // they belong to the caller's frame
-    messageBuffer_.reset();
-    englishBuffer_.reset();
+    if (buffers_ && buffers_ != ownBuffers_.get()) buffers_->messagesInUse = false;
+    buffers_ = nullptr;
+    ownBuffers_.reset();
+    narrowMessage = nullptr;
     wideMessage = kEmpty;
     englishWideMessage = kEmpty;
     messageLength = englishMessageLength = 0;
@@ -280,13 +333,27 @@ void LogEvent::FormatMessages() noexcept
     if (formatted) return;
     formatted = true;
     if (!arguments) return;
-    if (format) messageBuffer_ = FormatMessageText(format, *arguments, messageLength);
-    else if (narrowFormat) messageBuffer_ = FormatMessageText(narrowFormat, *arguments, messageLength);
-    else return;
-    wideMessage = messageBuffer_ ? messageBuffer_.get() : kEmpty;
+    // The thread's buffers, unless an event of this thread holds them already.
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    if (buffers && !buffers->messagesInUse) {
+        buffers->messagesInUse = true;
+        buffers_ = buffers;
+    } else {
+        ownBuffers_.reset(new (std::nothrow) ThreadBuffers);
+        buffers_ = ownBuffers_.get();
+    }
+    if (!buffers_) return;  // no memory: the message stays empty
+    if (narrowFormat) {
+        messageLength = FormatMessageInto(buffers_->narrow, narrowFormat, *arguments);
+        narrowMessage = buffers_->narrow;
+        return;
+    }
+    if (!format) return;
+    messageLength = FormatMessageInto(buffers_->message, format, *arguments);
+    wideMessage = buffers_->message;
     if (!englishFormat.empty()) {
-        englishBuffer_ = FormatMessageText(englishFormat.c_str(), *arguments, englishMessageLength);
-        englishWideMessage = englishBuffer_ ? englishBuffer_.get() : kEmpty;
+        englishMessageLength = FormatMessageInto(buffers_->english, englishFormat.c_str(), *arguments);
+        englishWideMessage = buffers_->english;
     }
 }
 

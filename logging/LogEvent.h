@@ -22,6 +22,7 @@
 namespace LogUtils {
 
 class ILogManager;
+struct ThreadBuffers;
 
 // The process-wide DefaultLogManager, or null when it could not be made.
 // Keeps the last-error value, also on the first call that starts the library.
@@ -48,7 +49,8 @@ public:
     // and leaves the thread's last-error value as it found it. A null format
     // logs nothing.
     LogEvent& operator()(const wchar_t* blade, const wchar_t* format, ...) noexcept;
-    // The same with a narrow format (its "%s" takes narrow text); never localised.
+    // The same with a narrow format (its "%s" takes narrow text); never
+    // localised. Its message is written as the bytes it formats to.
     LogEvent& operator()(const wchar_t* blade, const char* format, ...) noexcept;
 
     // Makes %m append the system's text for code.
@@ -70,6 +72,7 @@ public:
     SYSTEMTIME localTime;
     const wchar_t* wideMessage = L"";         // the formatted message (or the shared empty text)
     int messageLength = 0;
+    const char* narrowMessage = nullptr;      // the formatted message of a narrow format
     const wchar_t* englishWideMessage = L"";  // the English text of a localised message
     int englishMessageLength = 0;
     std::wstring englishFormat;               // the English text of a localised message id
@@ -91,19 +94,17 @@ private:
     void LocaliseAndDispatch(const wchar_t* blade, const wchar_t* format, va_list* args) noexcept;
     void Dispatch(const wchar_t* blade, const wchar_t* format, va_list* args) noexcept;
 
-    std::unique_ptr<wchar_t[]> messageBuffer_;
-    std::unique_ptr<wchar_t[]> englishBuffer_;
+    ThreadBuffers* buffers_ = nullptr;           // where the messages are, while formatted
+    std::unique_ptr<ThreadBuffers> ownBuffers_;  // for an event inside another of the same thread
     std::wstring localisedFormat_;
 };
 
-// Formats a message into a new wide buffer of kMaxMessageChars + 1, guarded so
-// that no fault reaches the caller: a text too long, a bad format or an
-// argument that is an invalid pointer yields a replacement text (see the
-// README). Returns null (no memory) or the buffer; length receives its length.
-// A narrow format is formatted narrow and the text converted with the ANSI
-// code page.
-std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args, int& length) noexcept;
-std::unique_ptr<wchar_t[]> FormatMessageText(const char* format, va_list args, int& length) noexcept;
+// Formats a message into buffer (kMaxMessageChars + 1 units), guarded so that
+// no fault reaches the caller: a text too long, a bad format or an argument
+// that is an invalid pointer yields a replacement text (see the README).
+// Returns the length of the message.
+int FormatMessageInto(wchar_t* buffer, const wchar_t* format, va_list args) noexcept;
+int FormatMessageInto(char* buffer, const char* format, va_list args) noexcept;
 
 }  // namespace LogUtils
 

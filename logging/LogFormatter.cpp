@@ -2,58 +2,96 @@
 
 #include "Handle.h"
 #include "LogEvent.h"
+#include "ThreadBuffers.h"
 
 #include <shlwapi.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace LogUtils {
 
 namespace {
 
+// Digits without the CRT's printf, which costs more than the rest of a line:
+// value in the base, at least width digits, zero-padded, lower case.
+char* PutDigits(char* at, unsigned long value, unsigned base, int width)
+{
+    char digits[16];
+    int n = 0;
+    do {
+        digits[n++] = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    while (n < width) digits[n++] = '0';
+    while (n > 0) *at++ = digits[--n];
+    return at;
+}
+
 void WriteNumber(OStream<char>& out, DWORD value, bool alternate)
 {
     char text[36];
     bool hex = alternate || static_cast<LONG>(value) < 0;
-    snprintf(text, sizeof(text), hex ? "%lx" : "%lu", static_cast<unsigned long>(value));
-    out.WriteString(text);
+    out.WriteRange(text, PutDigits(text, value, hex ? 16 : 10, 1));
 }
 
 // Written when a text cannot be converted for the line.
 const char kConversionFailed[] = "Locale conversion failed!!!";
 
-void WriteUtf8(OStream<char>& out, const std::wstring& text)
+// Converts into the thread's reusable text; false when the conversion failed.
+bool WriteConverted(OStream<char>& out, const wchar_t* text, size_t length, unsigned codePage)
 {
-    std::string bytes = ToCodePage(text, CP_UTF8);
-    if (bytes.empty() && !text.empty()) {
-        out.WriteString(kConversionFailed);
-        return;
-    }
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string own;
+    std::string& bytes = buffers ? buffers->converted : own;
+    ConvertTo(bytes, text, length, codePage);
     out.WriteBytes(bytes.data(), bytes.size());
+    return !bytes.empty() || length == 0;
 }
 
+void WriteUtf8(OStream<char>& out, const wchar_t* text)
+{
+    if (!WriteConverted(out, text, wcslen(text), CP_UTF8)) out.WriteString(kConversionFailed);
+}
+
+// "%02u-%02u" (month, day), "+" "%04u-%02u-%02u"; with slashes "%02u/%02u", "+" "%02u/%02u/%04u".
 void WriteDate(OStream<char>& out, const SYSTEMTIME& t, bool alternate, bool slashes)
 {
     char text[16];
-    if (!slashes)
-        snprintf(text, sizeof(text), alternate ? "%04u-%02u-%02u" : "%02u-%02u", alternate ? t.wYear : t.wMonth,
-                 alternate ? t.wMonth : t.wDay, t.wDay);
-    else
-        snprintf(text, sizeof(text), alternate ? "%02u/%02u/%04u" : "%02u/%02u", t.wMonth, t.wDay, t.wYear);
-    out.WriteString(text);
+    char* at = text;
+    if (alternate && !slashes) {
+        at = PutDigits(at, t.wYear, 10, 4);
+        *at++ = '-';
+    }
+    at = PutDigits(at, t.wMonth, 10, 2);
+    *at++ = slashes ? '/' : '-';
+    at = PutDigits(at, t.wDay, 10, 2);
+    if (alternate && slashes) {
+        *at++ = '/';
+        at = PutDigits(at, t.wYear, 10, 4);
+    }
+    out.WriteRange(text, at);
 }
 
+// "%02u:%02u:%02u %s" on a 12-hour clock, "+" with ".%03u" milliseconds.
 void WriteTime(OStream<char>& out, const SYSTEMTIME& t, bool alternate)
 {
     unsigned hour = t.wHour == 0 ? 12 : (t.wHour > 12 ? t.wHour - 12u : t.wHour);
-    const char* half = t.wHour >= 12 ? "PM" : "AM";
     char text[32];
-    if (alternate)
-        snprintf(text, sizeof(text), "%02u:%02u:%02u.%03u %s", hour, t.wMinute, t.wSecond, t.wMilliseconds, half);
-    else
-        snprintf(text, sizeof(text), "%02u:%02u:%02u %s", hour, t.wMinute, t.wSecond, half);
-    out.WriteString(text);
+    char* at = PutDigits(text, hour, 10, 2);
+    for (unsigned part : {static_cast<unsigned>(t.wMinute), static_cast<unsigned>(t.wSecond)}) {
+        *at++ = ':';
+        at = PutDigits(at, part, 10, 2);
+    }
+    if (alternate) {
+        *at++ = '.';
+        at = PutDigits(at, t.wMilliseconds, 10, 3);
+    }
+    *at++ = ' ';
+    *at++ = t.wHour >= 12 ? 'P' : 'A';
+    *at++ = 'M';
+    out.WriteRange(text, at);
 }
 
 void WriteLocaleDateTime(OStream<char>& out, const SYSTEMTIME& t, LCID locale)
@@ -101,7 +139,8 @@ void WriteWindowStation(OStream<char>& out)
     version.dwOSVersionInfoSize = sizeof(version);
     if (!GetVersionExW(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
     wchar_t name[261] = {};  // 522 bytes
-    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, name, sizeof(name) - sizeof(wchar_t), nullptr);
+    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, name, sizeof(name), nullptr);
+    name[260] = L'\0';
     WriteUtf8(out, name);
 }
 
@@ -131,10 +170,15 @@ void WriteErrorText(OStream<char>& out, DWORD code)
 
 void WriteMessage(OStream<char>& out, const LogEvent& event, bool overrideLocalization)
 {
+    if (event.narrowMessage) {
+        // A narrow message is written as the bytes it was formatted to.
+        out.WriteBytes(event.narrowMessage, static_cast<size_t>(event.messageLength));
+        if (event.appendError) WriteErrorText(out, event.errorCode);
+        return;
+    }
     const wchar_t* message = overrideLocalization && event.hasEnglish ? event.englishWideMessage : event.wideMessage;
     int length = message == event.wideMessage ? event.messageLength : event.englishMessageLength;
-    std::string bytes = ToCodePage(std::wstring(message, static_cast<size_t>(length)), CP_UTF8);
-    out.WriteBytes(bytes.data(), bytes.size());
+    WriteConverted(out, message, static_cast<size_t>(length), CP_UTF8);
     if (event.appendError) WriteErrorText(out, event.errorCode);
 }
 
@@ -143,6 +187,14 @@ void WriteMessage(OStream<char>& out, const LogEvent& event, bool overrideLocali
 void ATLString_OStream::WriteBytes(const char* data, size_t count)
 {
     target_.append(data, strnlen(data, count));
+}
+
+void FixedBuffer_OStream::WriteBytes(const char* data, size_t count)
+{
+    size_t room = static_cast<size_t>(end_ - cursor_);
+    if (count > room) count = room;
+    memcpy(cursor_, data, count);
+    cursor_ += count;
 }
 
 bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEvent& event, Encoding encoding,
@@ -196,8 +248,8 @@ bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEv
         case L'l': out.WriteString(SeverityName(event.severity)); break;
         case L'f': out.WriteString(event.moduleText ? event.moduleText : ""); break;
         case L'F': {
-            std::string blade = ToCodePage(event.blade ? event.blade : L"", encoding == EncodingAnsi ? CP_ACP : CP_UTF8);
-            out.WriteBytes(blade.data(), blade.size());
+            const wchar_t* blade = event.blade ? event.blade : L"";
+            WriteConverted(out, blade, wcslen(blade), encoding == EncodingAnsi ? CP_ACP : CP_UTF8);
             break;
         }
         case L'm': WriteMessage(out, event, overrideLocalization); break;

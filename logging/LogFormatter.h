@@ -29,6 +29,19 @@ private:
     std::string& target_;
 };
 
+// Writes into a fixed buffer of the caller; what does not fit is dropped.
+class FixedBuffer_OStream : public OStream<char> {
+public:
+    FixedBuffer_OStream(char* begin, char* end) : cursor_(begin), end_(end) {}
+    void WriteBytes(const char* data, size_t count) override;
+    // Where the next byte would go.
+    char* cursor() const { return cursor_; }
+
+private:
+    char* cursor_;
+    char* end_;
+};
+
 class ILogFormatter {
 public:
     virtual ~ILogFormatter() = default;

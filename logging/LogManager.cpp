@@ -1,5 +1,7 @@
 #include "LogManager.h"
 
+#include "TraceProvider.h"
+
 #include <system_error>
 
 namespace LogUtils {
@@ -25,10 +27,16 @@ bool LogManagerImpl::ConfigurationSectionAction::Invoke(ICompiledLogProperties& 
                       section.GetOverrideLocalization());
     switch (section.GetSinkType()) {
     case SinkFile:
-        if (auto sink = LogFileSink::FromSection(section, globals_)) sink->Write(streamer);
+        if (auto sink = LogFileSink::FromSection(section)) sink->Write(streamer);
         break;
     case SinkOutputDebugString: DebugStringSink(section.GetEncoding()).Write(streamer); break;
-    default: break;  // Syslog and ETW sections are not served by this build
+    case SinkSyslog: {
+        sockaddr_in destination;
+        if (SyslogDestination(LogConfigurationSection(section), destination))
+            SyslogSink(destination, event_).Write(streamer);
+        break;
+    }
+    case SinkEtw: EtwSink(TheTraceProvider()).Write(streamer); break;
     }
     return false;
 }
@@ -59,7 +67,14 @@ void DefaultLogManager::Log(LogEvent& event)
     if (!globals || !configuration) return;
     LogPropertiesOnMapImpl globalLookup(*globals);
     ConfigurationAction action(*this, event, globalLookup);
+    // As ForConfiguration does, on the pair already held.
     action.Invoke(*configuration);
+}
+
+void DefaultLogManager::ForConfiguration(ConfigurationActionType& action)
+{
+    auto [globals, configuration] = AcquireConfiguration();
+    if (configuration) action.Invoke(*configuration);
 }
 
 std::pair<DefaultLogManager::Globals, DefaultLogManager::Configuration> DefaultLogManager::AcquireConfiguration()
@@ -101,12 +116,15 @@ void DefaultLogManager::CheckReload()
 
 void DefaultLogManager::Reload()
 {
+    // The time first: an edit that lands while the content is read then
+    // differs from the remembered time, and the next event reloads again.
+    FILETIME time{};
+    bool timeKnown = ReadLastWriteTime(time);
     // Built outside the lock: readers keep walking the old configuration.
     auto configuration = std::make_shared<IniLogConfiguration>(configFile_, LogConfigValidator(),
                                                                LogConfigFilter(L"enabled", L"1", L'='));
     auto globals = std::make_shared<const PropertyMap>(PropertyMap{{L"logdir", defaultLogDir_}});
-    FILETIME time{};
-    bool timeKnown = ReadLastWriteTime(time);
+    configuration->CompileSinks(LogPropertiesOnMapImpl(*globals));
     win::Lock lock(lock_);
     configuration_.swap(configuration);
     globals_.swap(globals);

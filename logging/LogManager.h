@@ -15,12 +15,16 @@
 
 namespace LogUtils {
 
+using ConfigurationActionType = IEnumerable<IEnumerable<ICompiledLogProperties>>::ActionType;
+
 class ILogManager {
 public:
     virtual ~ILogManager() = default;
     virtual void Log(LogEvent& event) = 0;
     virtual const IFilterEvaluator& GetFilterEvaluator() const = 0;
     virtual const ILogFormatter& GetFormatter() const = 0;
+    // Applies action to the current configuration (nothing before the first load).
+    virtual void ForConfiguration(ConfigurationActionType& action) = 0;
 };
 
 class LogManagerImpl : public ILogManager {
@@ -30,7 +34,7 @@ public:
 
 protected:
     // Routes the event to every section of the configuration.
-    class ConfigurationAction : public IEnumerable<IEnumerable<ICompiledLogProperties>>::ActionType {
+    class ConfigurationAction : public ConfigurationActionType {
     public:
         ConfigurationAction(LogManagerImpl& manager, LogEvent& event, const PropertyLookup& globals)
             : manager_(manager), event_(event), globals_(globals) {}
@@ -92,6 +96,7 @@ public:
     DefaultLogManager& operator=(const DefaultLogManager&) = delete;
 
     void Log(LogEvent& event) override;
+    void ForConfiguration(ConfigurationActionType& action) override;
 
     using Configuration = std::shared_ptr<IniLogConfiguration>;
     using Globals = std::shared_ptr<const PropertyMap>;

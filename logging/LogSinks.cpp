@@ -1,7 +1,9 @@
 #include "LogSinks.h"
 
+#include "LogAsync.h"
 #include "LogConfig.h"
 #include "LogEvent.h"
+#include "ThreadBuffers.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -16,47 +18,6 @@ namespace {
 
 constexpr DWORD kLogFileAccess = 0xC0120196;  // GENERIC_READ | GENERIC_WRITE | FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES
 
-class SecurityAttributes {
-public:
-    SecurityAttributes()
-    {
-        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        PSID system = nullptr;
-        PSID everyone = nullptr;
-        if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
-            system_.reset(system);
-        if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
-            everyone_.reset(everyone);
-        DWORD aclSize = sizeof(ACL);
-        if (system_ && everyone_)
-            aclSize += 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(system) + GetLengthSid(everyone);
-        acl_.reset(new BYTE[aclSize]);
-        auto* acl = reinterpret_cast<ACL*>(acl_.get());
-        ok_ = system_ && everyone_ && InitializeAcl(acl, aclSize, ACL_REVISION) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL, system) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | READ_CONTROL, everyone) &&
-              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
-        if (!ok_) DebugTrace(L"Exception occured while constructing CLogSecurityAttributes");
-        attributes_.nLength = sizeof(attributes_);
-        attributes_.lpSecurityDescriptor = &descriptor_;
-        attributes_.bInheritHandle = FALSE;
-    }
-    SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
-
-private:
-    struct FreeSid {
-        void operator()(void* sid) const { ::FreeSid(sid); }
-    };
-    std::unique_ptr<void, FreeSid> system_;
-    std::unique_ptr<void, FreeSid> everyone_;
-    std::unique_ptr<BYTE[]> acl_;
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
-    bool ok_ = false;
-};
-
 // One synchronous writer at a time in this process: two threads appending to
 // the same file would otherwise lock each other out through the share mode.
 win::CriticalSection& FileWriteLock()
@@ -65,24 +26,15 @@ win::CriticalSection& FileWriteLock()
     return lock;
 }
 
-std::string BuildLine(const ILogSinkStreamer& streamer, const char* lineEnd)
+const std::wstring& CurrentProgramBaseName()
 {
-    std::string line;
-    line.reserve(256);
-    ATLString_OStream out(line);
-    streamer.Stream(out);
-    line += lineEnd;
-    return line;
-}
-
-bool IsUtf16LineEnd(const BYTE* p) { return p[0] == 0x0A && p[1] == 0x00; }
-
-std::wstring CurrentProgramBaseName()
-{
-    wchar_t path[512] = {};
-    GetModuleFileNameW(nullptr, path, 511);
-    PathRemoveExtensionW(path);
-    return PathFindFileNameW(path);
+    static const std::wstring name = [] {
+        wchar_t path[512] = {};
+        GetModuleFileNameW(nullptr, path, 511);
+        PathRemoveExtensionW(path);
+        return std::wstring(PathFindFileNameW(path));
+    }();
+    return name;
 }
 
 DWORD ParseDword(const wchar_t* text, DWORD fallback)
@@ -92,17 +44,51 @@ DWORD ParseDword(const wchar_t* text, DWORD fallback)
 
 }  // namespace
 
-SECURITY_ATTRIBUTES* CLogSecurityAttributes()
+void BuildSinkLine(const ILogSinkStreamer& streamer, const char* lineEnd, std::string& line)
 {
-    static SecurityAttributes attributes;
+    line.clear();
+    line.reserve(256);
+    ATLString_OStream out(line);
+    streamer.Stream(out);
+    line += lineEnd;
+}
+
+CLogSecurityAttributes::CLogSecurityAttributes()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID system = nullptr;
+    PSID everyone = nullptr;
+    if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) system_.reset(system);
+    if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+        everyone_.reset(everyone);
+    DWORD aclSize = sizeof(ACL);
+    if (system_ && everyone_)
+        aclSize += 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(system) + GetLengthSid(everyone);
+    acl_.reset(new BYTE[aclSize]);
+    auto* acl = reinterpret_cast<ACL*>(acl_.get());
+    ok_ = system_ && everyone_ && InitializeAcl(acl, aclSize, ACL_REVISION) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL, system) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL | READ_CONTROL, everyone) &&
+          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+    if (!ok_) DebugTrace(L"Exception occured while constructing CLogSecurityAttributes");
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+}
+
+SECURITY_ATTRIBUTES* ProcessLogSecurityAttributes()
+{
+    static CLogSecurityAttributes attributes;
     return attributes.get();
 }
 
-win::Handle OpenLogFile(const std::wstring& path)
+win::Handle OpenLogFile(const std::wstring& path, SECURITY_ATTRIBUTES* security)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        win::Handle file(CreateFileW(path.c_str(), kLogFileAccess, FILE_SHARE_READ, CLogSecurityAttributes(),
-                                     OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+        win::Handle file(CreateFileW(path.c_str(), kLogFileAccess, FILE_SHARE_READ, security, OPEN_ALWAYS,
+                                     FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) return file;
         DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
@@ -144,24 +130,14 @@ void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD n
     if (fileSize >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) mark = 3;
     else if (fileSize >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) mark = 2;
 
-    // The kept data starts after the first line end at or after the cut point.
+    // The kept data starts after the first 0x00, 0x0A or 0x1A byte from the cut
+    // point: the next line of an ANSI or UTF-8 file, the next character of a
+    // UTF-16 one (its zero high byte), whatever the file's length.
     DWORD keep = fileSize;
-    if (mark == 2) {
-        // UTF-16: whole characters only, and the line end is the character LF.
-        DWORD at = std::max(cut, mark);
-        at += (at - mark) % 2;
-        for (; at + 1 < fileSize; at += 2) {
-            if (IsUtf16LineEnd(bytes + at)) {
-                keep = at + 2;
-                break;
-            }
-        }
-    } else {
-        for (DWORD at = std::max(cut, mark); at < fileSize; ++at) {
-            if (bytes[at] == 0x00 || bytes[at] == 0x0A || bytes[at] == 0x1A) {
-                keep = at + 1;
-                break;
-            }
+    for (DWORD at = std::max(cut, mark); at < fileSize; ++at) {
+        if (bytes[at] == 0x00 || bytes[at] == 0x0A || bytes[at] == 0x1A) {
+            keep = at + 1;
+            break;
         }
     }
     DWORD kept = fileSize - keep;
@@ -175,8 +151,8 @@ void TruncateLogFile(HANDLE file, unsigned truncatePercent, DWORD limit, DWORD n
     SetEndOfFile(file);
 }
 
-std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& section,
-                                                    const Lookupable<const wchar_t*, const wchar_t*>& globals)
+std::optional<FileTarget> CompileFileTarget(const Lookupable<const wchar_t*, const wchar_t*>& section,
+                                            const Lookupable<const wchar_t*, const wchar_t*>& globals)
 {
     const wchar_t* filename = section.Lookup(L"filename");
     const wchar_t* logdir = globals.Lookup(L"logdir");
@@ -190,49 +166,32 @@ std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& sect
     DWORD limit = ParseDword(section.Lookup(L"maxsize"), 0x100000);
     const wchar_t* limitsize = section.Lookup(L"limitsize");
     if (!limitsize || _wcsicmp(limitsize, L"0") == 0) limit = kNoSizeLimit;
-    unsigned truncateBy = ParseDword(section.Lookup(L"truncateby"), 20);
-    return LogFileSink(std::move(path), limit, truncateBy, section.GetEncoding(), section);
+    const wchar_t* extreme = section.Lookup(L"extremeLogging");
+    const wchar_t* affinity = section.Lookup(L"affinity");
+    return FileTarget{std::move(path), limit, ParseDword(section.Lookup(L"truncateby"), 20),
+                      extreme && _wcsicmp(extreme, L"1") == 0,
+                      affinity && _wcsicmp(affinity, CurrentProgramBaseName().c_str()) == 0};
 }
 
-bool LogFileSink::KeepsHandle() const
+std::optional<LogFileSink> LogFileSink::FromSection(ICompiledLogProperties& section)
 {
-    const wchar_t* extreme = section_.Lookup(L"extremeLogging");
-    return extreme && _wcsicmp(extreme, L"1") == 0;
+    const FileTarget* target = section.GetFileTarget();
+    if (!target) return std::nullopt;
+    return LogFileSink(*target, section.GetEncoding(), section);
 }
 
-bool LogFileSink::Write(const ILogSinkStreamer& streamer)
+void AppendLine(HANDLE file, Encoding encoding, const std::string& line, DWORD limit, unsigned truncatePercent)
 {
-    // Lines of asynchronous events are written at once as well until the
-    // asynchronous writer exists.
-    std::string line = BuildLine(streamer, "\r\n");
-    std::wstring wide;
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::wstring own;
+    std::wstring& wide = buffers ? buffers->wide : own;
     const void* data = line.data();
     DWORD size = static_cast<DWORD>(line.size());
-    if (encoding_ == EncodingUnicode) {
-        wide = FromCodePage(line, CP_UTF8);
+    if (encoding == EncodingUnicode) {
+        ConvertFrom(wide, line.data(), line.size(), CP_UTF8);
         data = wide.data();
         size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
     }
-
-    win::Lock lock(FileWriteLock());
-    SinkHandle& kept = section_.GetSinkHandle();
-    win::Handle own;
-    HANDLE file = nullptr;
-    if (KeepsHandle() && kept.HasHandle()) {
-        file = kept.GetHandle();
-    } else {
-        own = OpenLogFile(path_);
-        if (!own) {
-            DebugTrace(L"Failed to open %s file [%d]!!!", path_.c_str(), static_cast<int>(GetLastError()));
-            return true;
-        }
-        file = own.get();
-        const wchar_t* affinity = section_.Lookup(L"affinity");
-        if (KeepsHandle() && affinity && _wcsicmp(affinity, CurrentProgramBaseName().c_str()) == 0) {
-            kept.SetHandle(own.release());
-        }
-    }
-
     LARGE_INTEGER zero{};
     LARGE_INTEGER oldSize{};
     SetFilePointerEx(file, zero, nullptr, FILE_END);
@@ -241,20 +200,63 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
     if (oldSize.QuadPart == 0) {
         static const BYTE kUtf16Mark[] = {0xFF, 0xFE};
         static const BYTE kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
-        if (encoding_ == EncodingUnicode) WriteFile(file, kUtf16Mark, sizeof(kUtf16Mark), &written, nullptr);
-        else if (encoding_ == EncodingUtf8) WriteFile(file, kUtf8Mark, sizeof(kUtf8Mark), &written, nullptr);
+        if (encoding == EncodingUnicode) WriteFile(file, kUtf16Mark, sizeof(kUtf16Mark), &written, nullptr);
+        else if (encoding == EncodingUtf8) WriteFile(file, kUtf8Mark, sizeof(kUtf8Mark), &written, nullptr);
     }
     WriteFile(file, data, size, &written, nullptr);
     DWORD newSize = oldSize.LowPart + size;
-    if (limit_ < newSize) TruncateLogFile(file, truncatePercent_, limit_, newSize);
+    if (limit < newSize) TruncateLogFile(file, truncatePercent, limit, newSize);
+}
+
+bool LogFileSink::Write(const ILogSinkStreamer& streamer)
+{
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string own;
+    std::string& line = buffers ? buffers->line : own;
+    BuildSinkLine(streamer, "\r\n", line);
+    if (streamer.GetEvent().asynchronous) {
+        try {
+            TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
+                new QueueRecord{encoding_, target_.path, line, target_.truncatePercent, target_.limit}));
+        } catch (...) {
+            // Out of memory: the line is lost.
+        }
+        return true;
+    }
+
+    win::Lock lock(FileWriteLock());
+    SinkHandle& kept = section_.GetSinkHandle();
+    win::Handle opened;
+    HANDLE file = nullptr;
+    if (target_.extremeLogging && kept.HasHandle()) {
+        file = kept.GetHandle();
+    } else {
+        opened = OpenLogFile(target_.path, ProcessLogSecurityAttributes());
+        if (!opened) {
+            DebugTrace(L"Failed to open %s file [%d]!!!", target_.path.c_str(), static_cast<int>(GetLastError()));
+            return true;
+        }
+        file = opened.get();
+        if (target_.extremeLogging && target_.affinity) kept.SetHandle(opened.release());
+    }
+    AppendLine(file, encoding_, line, target_.limit, target_.truncatePercent);
     return true;
 }
 
 bool DebugStringSink::Write(const ILogSinkStreamer& streamer)
 {
-    std::string line = BuildLine(streamer, "\n");
-    if (encoding_ == EncodingUnicode) OutputDebugStringW(FromCodePage(line, CP_UTF8).c_str());
-    else OutputDebugStringA(line.c_str());
+    ThreadBuffers* buffers = CurrentThreadBuffers();
+    std::string ownLine;
+    std::wstring ownWide;
+    std::string& line = buffers ? buffers->line : ownLine;
+    BuildSinkLine(streamer, "\n", line);
+    if (encoding_ == EncodingUnicode) {
+        std::wstring& wide = buffers ? buffers->wide : ownWide;
+        ConvertFrom(wide, line.data(), line.size(), CP_UTF8);
+        OutputDebugStringW(wide.c_str());
+    } else {
+        OutputDebugStringA(line.c_str());
+    }
     return true;
 }
 

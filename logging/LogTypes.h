@@ -42,8 +42,5 @@ const char* SeverityName(int severity);
 
 bool EqualsNoCase(const std::wstring& a, const wchar_t* b);
 
-// Conversions between UTF-16 and a code page; empty on failure.
-std::string ToCodePage(const std::wstring& text, unsigned codePage);
-std::wstring FromCodePage(const std::string& text, unsigned codePage);
 
 }  // namespace LogUtils

@@ -11,6 +11,8 @@ public:
     virtual void SetHandle(HANDLE handle) = 0;
     virtual HANDLE GetHandle() const = 0;
     virtual bool HasHandle() const = 0;
+    // Closes the handle and clears it.
+    virtual void Close() = 0;
 };
 
 // Owns the kept handle; it is closed when the section goes, that is when the
@@ -20,6 +22,7 @@ public:
     void SetHandle(HANDLE handle) override { handle_.reset(handle); }
     HANDLE GetHandle() const override { return handle_.get(); }
     bool HasHandle() const override { return static_cast<bool>(handle_); }
+    void Close() override { handle_.reset(); }
 
 private:
     win::Handle handle_;

@@ -3,6 +3,7 @@
 #include "Handle.h"
 #include "LogConfig.h"
 #include "Registry.h"
+#include "ThreadBuffers.h"
 
 #include <shlwapi.h>
 
@@ -109,7 +110,8 @@ private:
 std::wstring StringsPath(const std::wstring& langFolder, uint32_t wanted)
 {
     wchar_t tail[32];
-    _snwprintf_s(tail, 32, _TRUNCATE, L"\\%04lx\\strings.bin", static_cast<unsigned long>(ChooseLanguage(langFolder, wanted)));
+    _snwprintf(tail, 31, L"\\%04lx\\strings.bin", static_cast<unsigned long>(ChooseLanguage(langFolder, wanted)));
+    tail[31] = L'\0';
     return langFolder + tail;
 }
 
@@ -173,8 +175,8 @@ void GetBladeString(uint32_t language, std::wstring& out, const std::wstring& bl
     }
     DebugTrace(L"Installed directory list:\n");
     for (const std::wstring& folder : folders) {
-        std::wstring lang = folder + (!folder.empty() && folder.back() == L'\\' ? L"lang" : L"\\lang");
-        DebugTrace(L"%s\n", lang.c_str());
+        std::wstring lang = folder + L"\\lang";
+        DebugTrace(L"%s", lang.c_str());
         if (!IsFolder(lang)) {
             DebugTrace(L"%s is not a valid/does not exist\n", lang.c_str());
             continue;
@@ -234,7 +236,9 @@ std::wstring DecodeStrings(const std::string& content)
     size_t skip = 0;
     if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) skip = 3;
     else if (content.compare(0, 2, "\xFF\xFE") == 0) skip = 2;
-    return LogUtils::FromCodePage(content.substr(skip), CP_UTF8);
+    std::wstring text;
+    LogUtils::ConvertFrom(text, content.data() + skip, content.size() - skip, CP_UTF8);
+    return text;
 }
 
 std::wstring Unescape(const std::wstring& value)

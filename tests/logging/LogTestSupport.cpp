@@ -88,6 +88,10 @@ ManagerBench::ManagerBench(const std::wstring& name) : scratch_(name)
     manager_ = std::make_unique<LogUtils::DefaultLogManager>(scratch_ / L"cfg", configFile(), logDir());
 }
 
-void ManagerBench::WriteConfig(const std::string& text) const { WriteFileBytes(configFile(), text); }
+void ManagerBench::WriteConfig(const std::string& text) const
+{
+    // A reload holds the file open for reading only a moment.
+    for (int attempt = 0; attempt < 500 && !WriteFileBytes(configFile(), text); ++attempt) Sleep(1);
+}
 
 }  // namespace logtest

@@ -24,7 +24,7 @@ std::wstring CommonAppData();
 class ManagerBench {
 public:
     explicit ManagerBench(const std::wstring& name);
-    // Writes logcfg.ini (ANSI text).
+    // Writes logcfg.ini (ANSI text), waiting while a reload reads it.
     void WriteConfig(const std::string& text) const;
     std::string ReadLog(const std::wstring& name) const { return testing_support::ReadFileBytes(logDir() + L"\\" + name); }
     const std::wstring& folder() const { return scratch_.path(); }
@@ -34,10 +34,10 @@ public:
 
     // An event as the common library builds it, for this bench's manager,
     // written synchronously: bench.Event(LogUtils::Info)(L"AGSCommon", L"text %d", 5).
-    LogUtils::LogEvent Event(int severity, bool localise = false)
+    LogUtils::LogEvent Event(int severity, bool localise = false, int mode = LogUtils::ModeSynchronous)
     {
-        return LogUtils::LogEvent("C:\\src\\AGSCommon\\FileName.cpp", 42, LogUtils::ModeSynchronous, severity, kModule,
-                                  manager_.get(), localise);
+        return LogUtils::LogEvent("C:\\src\\AGSCommon\\FileName.cpp", 42, mode, severity, kModule, manager_.get(),
+                                  localise);
     }
 
 private:

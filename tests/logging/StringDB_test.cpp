@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace LangUtils;
 using namespace testing_support;
 
@@ -130,6 +132,8 @@ TEST(StringDB, OwnStringsComeFromBesideTheProgram)
 
 // A localised event takes its format from the string database, in the
 // system's language and in English, and keeps the id when there is no text.
+// The install folder, written with its closing backslash, is traced with
+// "\\lang" appended as it stands.
 TEST(StringDB, LocalisedEventsUseTheDatabaseAndFallBackToTheId)
 {
     ScratchDir install(L"localised");
@@ -137,7 +141,9 @@ TEST(StringDB, LocalisedEventsUseTheDatabaseAndFallBackToTheId)
     CreateDirectoryW((install / L"lang\\0409").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(install / L"lang\\0409\\strings.bin", "Deleted = \"Deleted %s\\tnow\"\r\n"));
     ScratchKey blade(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint\\LocalisedBlade", win::RegView::Bit64);
-    win::WriteString(blade.get(), L"szInstallDir64", install.path());
+    win::WriteString(blade.get(), L"szInstallDir64", install.path() + L"\\");
+    DbWinListener listener;
+    ASSERT_TRUE(listener.ok());
 
     logtest::ManagerBench bench(L"localised-log");
     bench.WriteConfig("[s]\r\nenabled=1\r\ntype=File\r\nfilter=*.*.Info\r\nformat=%l %m\r\nencoding=\r\nfilename=s.log\r\n"
@@ -147,6 +153,10 @@ TEST(StringDB, LocalisedEventsUseTheDatabaseAndFallBackToTheId)
     bench.Event(LogUtils::Info, true)(L"AGSCommon", L"LocalisedBlade:Unknown %s", L"y");
     EXPECT_EQ(bench.ReadLog(L"s.log"), "Info Deleted x.txt\tnow\r\nInfo LocalisedBlade:Unknown y\r\n");
     EXPECT_EQ(bench.ReadLog(L"en.log"), "Deleted x.txt\tnow\r\n\r\n");
+    const std::string trace = "MyLogger " + std::to_string(GetCurrentThreadId()) + ": " + Narrow(install.path()) + "\\\\lang";
+    ASSERT_TRUE(logtest::Heard(listener, trace));
+    std::vector<std::string> texts = listener.Messages(GetCurrentProcessId());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), trace), texts.end()) << "no trace that is exactly " << trace;
 }
 
 }  // namespace

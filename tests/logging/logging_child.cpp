@@ -1,12 +1,21 @@
 // A program that logs as the common library does, through the process-wide
-// manager and the real configuration folder: one Info event per argument, with
-// the last error appended. The first event also starts the library, which must
-// neither disturb the error being logged nor the caller's: exit 0 when kept.
+// manager and the real configuration folder.
+//   logging_child <text>...   one Info event per argument, with the last error
+//                             appended. The first event also starts the library,
+//                             which must neither disturb the error being logged
+//                             nor the caller's: exit 0 when kept.
+//   logging_child --lines <n> n Info events "line <i>" as fast as it can, then exits.
 
 #include "Log.h"
 
+#include <cwchar>
+
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 3 && wcscmp(argv[1], L"--lines") == 0) {
+        for (int i = 0, n = _wtoi(argv[2]); i < n; ++i) AGS_LOG(LogUtils::Info, L"line %d", i);
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         SetLastError(ERROR_ACCESS_DENIED);
         AGS_LOG_WITH_ERROR(LogUtils::Info, GetLastError(), L"%s", argv[i]);
