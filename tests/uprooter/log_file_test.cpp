@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <thread>
 
 using namespace testing_support;
 
@@ -104,18 +103,30 @@ TEST_F(RunLogFile, TwoInstancesOnOnePathInterleaveWholeLinesInCallOrder)
               (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
 }
 
+struct Writer {
+    CLogFile* log;
+    wchar_t letter;
+};
+
+DWORD WINAPI WriteHundredLines(void* param)
+{
+    auto* writer = static_cast<Writer*>(param);
+    std::wstring text(200, writer->letter);
+    for (int i = 0; i < 100; ++i) writer->log->Log(L"%s", text.c_str());
+    return 0;
+}
+
 TEST_F(RunLogFile, ThreadsSharingAnInstanceNeverSplitALine)
 {
     CLogFile log;
     log = path;
     ASSERT_TRUE(log.Open());
-    auto writer = [&log](wchar_t c) {
-        std::wstring text(200, c);
-        for (int i = 0; i < 100; ++i) log.Log(L"%s", text.c_str());
-    };
-    std::thread t1(writer, L'a'), t2(writer, L'b');
-    t1.join();
-    t2.join();
+    Writer a{&log, L'a'}, b{&log, L'b'};
+    win::Handle t1(CreateThread(nullptr, 0, WriteHundredLines, &a, 0, nullptr));
+    win::Handle t2(CreateThread(nullptr, 0, WriteHundredLines, &b, 0, nullptr));
+    ASSERT_TRUE(t1 && t2);
+    HANDLE both[] = {t1.get(), t2.get()};
+    WaitForMultipleObjects(2, both, TRUE, INFINITE);
     auto lines = Lines();
     ASSERT_EQ(lines.size(), 201u);
     for (size_t i = 1; i < lines.size(); ++i) {
