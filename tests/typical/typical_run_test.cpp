@@ -213,11 +213,12 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
     ExpectPrefixAsFound();
 }
 
-// The same road where Wine reports Windows XP, the oldest Windows the programs
-// are for, to Uprooter, Sweeper and both Guardswitch builds.
+// The same road where Wine reports the oldest Windows each program is for:
+// Windows XP SP3 to the 32-bit programs, XP x64 (5.2.3790) to Guardswitch_x64.
 TEST_F(TypicalRun, OnWindowsXpTheShippedProgramsRemoveTheSuiteAlike)
 {
-    WineWindowsVersion xp({L"Uprooter.exe", L"Sweeper.exe", L"Guardswitch_x86.exe", L"Guardswitch_x64.exe"}, L"winxp");
+    WineWindowsVersion xp({L"Uprooter.exe", L"Sweeper.exe", L"Guardswitch_x86.exe"}, L"winxp");
+    WineWindowsVersion xp64({L"Guardswitch_x64.exe"}, L"winxp64");
     EXPECT_EQ(Run(), 1u);
     ExpectSuiteUnregistered();
     const std::vector<std::string> sweeper = LogMessages(temp_);
