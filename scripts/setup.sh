@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine32 wine64
   msitools wixl mscompress
   googletest

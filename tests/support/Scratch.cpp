@@ -133,6 +133,22 @@ ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(nam
 
 ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), nullptr); }
 
+WineWindowsVersion::WineWindowsVersion(const std::vector<std::wstring>& programs, const wchar_t* version)
+{
+    for (const std::wstring& program : programs) {
+        const std::wstring path = L"Software\\Wine\\AppDefaults\\" + program;
+        win::Key key;
+        if (win::CreateKey(HKEY_CURRENT_USER, path, KEY_SET_VALUE, win::RegView::Native, key) != ERROR_SUCCESS) continue;
+        keys_.push_back(path);
+        win::WriteString(key.get(), L"Version", version);
+    }
+}
+
+WineWindowsVersion::~WineWindowsVersion()
+{
+    for (const std::wstring& path : keys_) RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
+}
+
 }  // namespace testing_support
 
 namespace testing_support {

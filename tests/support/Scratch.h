@@ -94,4 +94,19 @@ private:
     std::wstring name_;
 };
 
+// Makes Wine report an older Windows (a Wine version name such as "winxp") to
+// the named programs for the life of a scope, through the per-program
+// HKCU\Software\Wine\AppDefaults\<program> "Version" value. It holds for
+// every start of those programs in the prefix, so only SERIAL tests use it.
+class WineWindowsVersion {
+public:
+    WineWindowsVersion(const std::vector<std::wstring>& programs, const wchar_t* version);
+    ~WineWindowsVersion();
+    WineWindowsVersion(const WineWindowsVersion&) = delete;
+    WineWindowsVersion& operator=(const WineWindowsVersion&) = delete;
+
+private:
+    std::vector<std::wstring> keys_;  // the keys made, removed at scope end
+};
+
 }  // namespace testing_support

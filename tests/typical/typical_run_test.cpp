@@ -114,6 +114,22 @@ protected:
                           900000);
     }
 
+    // No product of the suite is known to Windows Installer or has an Uninstall key.
+    static void ExpectSuiteUnregistered()
+    {
+        for (const stage::Product& product : stage::SuiteProducts()) {
+            EXPECT_NE(MsiQueryProductStateW(product.productCode), INSTALLSTATE_DEFAULT)
+                << Narrow(product.name) << " is still registered";
+            for (win::RegView view : {win::RegView::Bit64, win::RegView::Bit32}) {
+                win::Key key;
+                EXPECT_NE(win::OpenKey(HKEY_LOCAL_MACHINE, kUninstall + product.productCode, KEY_READ, view, key),
+                          ERROR_SUCCESS)
+                    << Narrow(product.name) << ": Uninstall key still present in the "
+                    << (view == win::RegView::Bit64 ? "64" : "32") << "-bit view";
+            }
+        }
+    }
+
     std::vector<std::wstring> Compared() const { return {app_, caller_}; }
     std::vector<std::wstring> RunLogs() const { return {caller_ + L"\\Uprooter.log", app_ + L"\\Uprooter.log"}; }
 
@@ -155,18 +171,7 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
     const DWORD code = Run();
     EXPECT_EQ(code, 1u) << "Uprooter's exit code after the newer suite's removal";
 
-    // No product of the suite is known to Windows Installer or has an Uninstall key.
-    for (const stage::Product& product : stage::SuiteProducts()) {
-        EXPECT_NE(MsiQueryProductStateW(product.productCode), INSTALLSTATE_DEFAULT)
-            << Narrow(product.name) << " is still registered";
-        for (win::RegView view : {win::RegView::Bit64, win::RegView::Bit32}) {
-            win::Key key;
-            EXPECT_NE(win::OpenKey(HKEY_LOCAL_MACHINE, kUninstall + product.productCode, KEY_READ, view, key),
-                      ERROR_SUCCESS)
-                << Narrow(product.name) << ": Uninstall key still present in the "
-                << (view == win::RegView::Bit64 ? "64" : "32") << "-bit view";
-        }
-    }
+    ExpectSuiteUnregistered();
 
     // Self-protection off before and on after each module, off before each
     // dependency (nothing is switched on after a dependency).
@@ -205,6 +210,21 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
         << "expected an empty audit apart from the restart; found:\n"
         << Narrow(stage::Describe(audit));
     std::cout << Narrow(stage::Describe(audit));
+    ExpectPrefixAsFound();
+}
+
+// The same road where Wine reports the oldest Windows each program is for:
+// Windows XP SP3 to the 32-bit programs, XP x64 (5.2.3790) to Guardswitch_x64.
+TEST_F(TypicalRun, OnWindowsXpTheShippedProgramsRemoveTheSuiteAlike)
+{
+    WineWindowsVersion xp({L"Uprooter.exe", L"Sweeper.exe", L"Guardswitch_x86.exe"}, L"winxp");
+    WineWindowsVersion xp64({L"Guardswitch_x64.exe"}, L"winxp64");
+    EXPECT_EQ(Run(), 1u);
+    ExpectSuiteUnregistered();
+    const std::vector<std::string> sweeper = LogMessages(temp_);
+    EXPECT_EQ(std::count(sweeper.begin(), sweeper.end(), ">> DisableSP succeeded"), 4) << Lines(sweeper);
+    EXPECT_TRUE(ContainsInOrder(sweeper, {"Starting Sweeper", "Clean uninstallation completed successfully"}))
+        << Lines(sweeper);
     ExpectPrefixAsFound();
 }
 

@@ -1,8 +1,6 @@
 // The confirmation prompt, answered for real on a virtual display.
 #include "UprooterRun.h"
 
-#include <future>
-
 using namespace testing_support;
 
 namespace {
@@ -27,13 +25,41 @@ std::string AnswerPrompt(int button)
     return "(no prompt appeared)";
 }
 
+// Answers the prompt on a thread of its own while the test waits for Uprooter.
+class PromptAnswer {
+public:
+    explicit PromptAnswer(int button) : button_(button), thread_(CreateThread(nullptr, 0, Main, this, 0, nullptr)) {}
+    ~PromptAnswer() { WaitForSingleObject(thread_.get(), INFINITE); }
+    PromptAnswer(const PromptAnswer&) = delete;
+    PromptAnswer& operator=(const PromptAnswer&) = delete;
+
+    // The text of the prompt that was answered.
+    std::string Text()
+    {
+        WaitForSingleObject(thread_.get(), INFINITE);
+        return text_;
+    }
+
+private:
+    static DWORD WINAPI Main(void* self)
+    {
+        auto* answer = static_cast<PromptAnswer*>(self);
+        answer->text_ = AnswerPrompt(answer->button_);
+        return 0;
+    }
+
+    const int button_;
+    std::string text_;
+    win::Handle thread_;
+};
+
 TEST_F(UprooterRun, AnsweringNoEndsTheRunWithExitCode0)
 {
     AddSweeperStandIn();
     ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
-    auto answer = std::async(std::launch::async, AnswerPrompt, IDNO);
+    PromptAnswer answer(IDNO);
     EXPECT_EQ(Run(L""), 0u);
-    EXPECT_EQ(answer.get(), "Are you sure you want to uninstall Zelmar Endpoint Guard?");
+    EXPECT_EQ(answer.Text(), "Are you sure you want to uninstall Zelmar Endpoint Guard?");
     auto lines = RunLogLines();
     ASSERT_EQ(lines.size(), 2u) << Dump(lines);
     EXPECT_EQ(lines[0], "User has aborted the Uninstall Operation");
@@ -43,9 +69,9 @@ TEST_F(UprooterRun, AnsweringNoEndsTheRunWithExitCode0)
 TEST_F(UprooterRun, AnsweringYesGoesOn)
 {
     AddSweeperStandIn();
-    auto answer = std::async(std::launch::async, AnswerPrompt, IDYES);
+    PromptAnswer answer(IDYES);
     EXPECT_EQ(Run(L"/all"), 1u);
-    EXPECT_NE(answer.get(), "(no prompt appeared)");
+    EXPECT_NE(answer.Text(), "(no prompt appeared)");
     auto lines = RunLogLines();
     ASSERT_GE(lines.size(), 2u) << Dump(lines);
     EXPECT_EQ(lines[0], "Starting Uprooter...");

@@ -163,4 +163,15 @@ TEST_F(UprooterWithAgent, AgentFromVersion10TakesTheNewerSuitePath)
     EXPECT_FALSE(Contains(lines, "CurrentVersion is lesser than 10.0.0"));
 }
 
+// The shipped program where Wine reports Windows XP, the oldest Windows it is
+// for: the older suite's road as on any other Windows.
+TEST_F(UprooterWithAgent, OnWindowsXpTheOlderSuitePathIsTheSame)
+{
+    WineWindowsVersion xp({L"Uprooter.exe"}, L"winxp");
+    StageAgent(L"older");
+    EXPECT_EQ(Run(L"/suppressprompt"), 0u);
+    auto lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, "Uninstalling older product")) << Dump(lines);
+}
+
 }  // namespace
