@@ -2,6 +2,7 @@
 
 #include "Log.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <utility>
 
@@ -31,7 +32,7 @@ wchar_t* CMyString::Allocate(size_t chars)
     Free();
     if (chars == 0) chars = 1;
     void* block = nullptr;
-    if (chars <= MAXSIZE_T / sizeof(wchar_t)) block = LocalAlloc(LMEM_FIXED, chars * sizeof(wchar_t));
+    if (chars <= SIZE_MAX / sizeof(wchar_t)) block = LocalAlloc(LMEM_FIXED, chars * sizeof(wchar_t));
     else SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     if (block == nullptr) {
         AGS_LOG(LogUtils::Error, L"MemAllocPtr failed with %d error", static_cast<int>(GetLastError()));
