@@ -6,6 +6,7 @@
 #include "MUIHelper.h"
 #include "ProcessFlags.h"
 #include "Registry.h"
+#include "SuiteKeys.h"
 
 #include <shlobj.h>
 
@@ -17,8 +18,6 @@ RestartRequest g_RestartRequest = ExitWindowsEx;
 namespace {
 
 constexpr wchar_t kDefaultAgentVersion[] = L"10.0.0";
-constexpr wchar_t kManagedServicesKey[] = L"SOFTWARE\\Zelmar\\ManagedServices";
-constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent";
 constexpr wchar_t kAgentProgram[] = L"\\Agent\\tvAgtSvc.exe";
 constexpr wchar_t kAgentLanguageExport[] = L"TarvoAgt_l.Reg";
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";

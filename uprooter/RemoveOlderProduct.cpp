@@ -9,6 +9,7 @@
 #include "Registry.h"
 #include "Removal.h"
 #include "ScriptEngines.h"
+#include "SuiteKeys.h"
 #include "UprooterStrings.h"
 #include "UserHives.h"
 #include "reloUni.h"
@@ -21,8 +22,6 @@ AdminRightsCheck g_AdminRightsCheck = HasAdminRights;
 namespace {
 
 constexpr wchar_t kProgramVersion[] = L"6.0.2.001";
-constexpr wchar_t kManagedServicesKey[] = L"SOFTWARE\\Zelmar\\ManagedServices";
-constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent";
 constexpr wchar_t kPersonalFirewallKey[] = L"SOFTWARE\\Zelmar\\Personal Firewall";
 constexpr wchar_t kUploadConfigurationKey[] =
     L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\SubSystems\\tvUpload\\Configuration";
@@ -142,7 +141,7 @@ void reloUni::removeProduct()
     pending::RemoveStartupEntries(*this);
     DeleteMachineKey(kManagedServicesKey);
     DeleteMachineKey(kPersonalFirewallKey);
-    DeleteKeyFromAllUsers(L"SOFTWARE\\Zelmar\\ManagedServices");
+    DeleteKeyFromAllUsers(kManagedServicesKey);
     DeleteKeyFromAllUsers(L"SOFTWARE\\Zelmar\\QLCore");
 }
 
