@@ -223,6 +223,23 @@ TEST_F(Scanners, CoreScriptScannersAreUnregisteredWithRegsvr32InOrder)
     EXPECT_TRUE(LoggedInOrder(expected)) << Logged();
 }
 
+// Among the component uninstallers: after the driver installer, before the core.
+TEST_F(Scanners, TheComponentUninstallersUnregisterTheScriptScannerAfterTheDriverInstaller)
+{
+    const std::wstring installer = Stage((wow64 ? L"Qengine64" : L"Qengine") + std::wstring(L"\\zlmhidin.exe"));
+    const std::wstring module = StageModule(L"Core 32\\zlss32.dll", 32);
+    SetText(kCoreScanner, L"szBinary32", L"zlss32.dll");
+    SetText(kCoreScanner, L"szInstallDir32", install + L"\\Core 32");
+
+    uni->RunComponentUninstallers();
+
+    EXPECT_EQ(Unregistered(), Lines{Call(32, module)});
+    EXPECT_TRUE(LoggedInOrder({"Launching " + Narrow(installer) + " -u zlmhid.sys zlmflt.sys zlmnet.sys",
+                               "Uninstalling script scannners by unregistering.",
+                               "uninstScriptScanner2 - launching regsvr32.exe /u /s \"" + Narrow(module) + "\""}))
+        << Logged();
+}
+
 TEST_F(Scanners, WithoutTheCoreKeyNothingIsLaunched)
 {
     uninstScriptScanner2(*uni);
