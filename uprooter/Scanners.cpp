@@ -102,20 +102,6 @@ bool FolderExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// A log for one step, writing where the removal object's log does.
-class StepLog {
-public:
-    explicit StepLog(const std::wstring& path)
-    {
-        log_ = path;
-        log_.Open();
-    }
-    CLogFile& get() { return log_; }
-
-private:
-    CLogFile log_;
-};
-
 // The new form of a scanner key opens inside the registry transaction when
 // one is in use and Advapi32 has the transacted open; plainly otherwise.
 LONG OpenNewForm(const wchar_t* path, REGSAM access, HANDLE transaction, win::Key& out)
@@ -309,7 +295,7 @@ void RemoveScriptScannerFiles(reloUni& uni)
 
 void uninstScriptScanner2(reloUni& uni)
 {
-    StepLog step(uni.Log().Path());
+    LaunchLog step(uni.Log().Path());
     CLogFile& log = step.get();
     log.Log(L"Uninstalling script scannners by unregistering.");
     win::Key key;
@@ -345,7 +331,7 @@ void UnregisterDllList(const std::wstring& folder, UINT first, UINT last, CLogFi
 
 void UnregisterExeList(const std::wstring& folder, UINT first, UINT last, CLogFile& log)
 {
-    StepLog step(log.Path());
+    LaunchLog step(log.Path());
     ForEachListedFile(folder, first, last, log, [&step](const std::wstring& path) {
         LaunchAndWait(path, L" /UnregServer", step.get(), 1);
     });

@@ -33,20 +33,6 @@ std::wstring Pattern(const wchar_t* folder, const wchar_t* mask)
     return (WithSeparator(folder) + mask).substr(0, kPatternChars - 1);
 }
 
-// A launch's own log, writing where the caller's does.
-class LaunchLog {
-public:
-    explicit LaunchLog(const std::wstring& path)
-    {
-        log_ = path;
-        log_.Open();
-    }
-    CLogFile& get() { return log_; }
-
-private:
-    CLogFile log_;
-};
-
 // Calls found(path) for each match of the pattern, then logs an enumeration
 // that ended with an unexpected error in the caller's words.
 template <class Found>

@@ -7,6 +7,21 @@
 
 #include <string>
 
+// A log of its own for one launch or one step, writing to the given file
+// (the caller's log file), closed when it goes.
+class LaunchLog {
+public:
+    explicit LaunchLog(const std::wstring& path)
+    {
+        log_ = path;
+        log_.Open();
+    }
+    CLogFile& get() { return log_; }
+
+private:
+    CLogFile log_;
+};
+
 // Starts the 64-bit "RegSvr32.exe" of the Windows folder's "system32" with
 // the arguments, WOW64 file-system redirection switched off around it, and
 // waits through LaunchAndWait with a log of its own. False without starting

@@ -8,7 +8,7 @@
 #include "Removal.h"
 
 #include <algorithm>
-#include <cwctype>
+#include <cctype>
 
 namespace scanner_testing {
 

@@ -26,7 +26,7 @@ protected:
 
     void SetUp() override { uni->FindComponents(); }
 
-    // Lines of the run log, from the first that starts with `from`.
+    // True if the lines stand in the run log in this order.
     bool LoggedInOrder(const std::vector<std::string>& lines) const
     {
         const std::string log = Logged();
