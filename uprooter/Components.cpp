@@ -7,6 +7,7 @@
 #include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "Scanners.h"
 #include "ServiceStop.h"
 
 #include <shlobj.h>
@@ -197,8 +198,7 @@ void reloUni::RunComponentUninstallers()
         LaunchAndWait(driverInstaller, arguments.c_str(), step.get(), 0);
     }
 
-    // The script scanner's unregistration belongs here, between the driver
-    // installer and the core component.
+    uninstScriptScanner2(*this);
 
     std::wstring coreFolder;
     if (!GetCoreCacheDir(coreFolder) && !GetSyscoreDir(coreFolder)) return;

@@ -47,7 +47,21 @@ public:
     const std::wstring& SavedSearchPath() const { return savedSearchPath_; }
     bool AntiVirusFound() const { return antiVirus_ != 0; }
 
+    // --- The e-mail and script scanners (Scanners.cpp) ---
+    // Switches the scanners off; with the engine library of cores before 14.2
+    // present, removes the e-mail and the script scanner.
+    void RemoveOldScanners();
+    // Restores the mail client's extension entry, deletes the e-mail scanner
+    // library and the e-mail scanner keys.
+    void uninstEmailScanner();
+    // The registry transaction the scanner keys' new form is opened in (none:
+    // plain opens, which is also what runs where Windows lacks the transacted open).
+    HANDLE RegistryTransaction() const { return registryTransaction_; }
+    void UseRegistryTransaction(HANDLE transaction) { registryTransaction_ = transaction; }
+
 private:
+    HANDLE registryTransaction_ = nullptr;  // not owned
+
     CLogFile log_;
     unsigned char completeCleanup_ = 0;  // product data logs are deleted as well
     win::Key mainKey_;                   // SOFTWARE\Zelmar\ManagedServices, open for the object's life
