@@ -8,10 +8,7 @@ void RemovePersonalFirewallPlus(reloUni&) {}
 void RestoreWindowsFirewall(reloUni&) {}
 void RemoveLegacyFirewallKeys(reloUni&) {}
 void RemoveBrowserProtectionRegistrations(reloUni&) {}
-void RemoveOldScanners(reloUni&) {}
-void UnregisterComponentFiles(reloUni&) {}
 void UnregisterAgentFolder(reloUni&) {}
-void RemoveIntrusionPreventionFiles(reloUni&) {}
 void RemoveRegistrationLeftovers(reloUni&) {}
 void CleanMisDirectories(reloUni&) {}
 void RemoveProgramGroups(reloUni&) {}

@@ -16,10 +16,7 @@ void RemoveLegacyFirewallKeys(reloUni& uni);
 
 // Component actions.
 void RemoveBrowserProtectionRegistrations(reloUni& uni);
-void RemoveOldScanners(reloUni& uni);
-void UnregisterComponentFiles(reloUni& uni);
 void UnregisterAgentFolder(reloUni& uni);
-void RemoveIntrusionPreventionFiles(reloUni& uni);
 void RemoveRegistrationLeftovers(reloUni& uni);
 void CleanMisDirectories(reloUni& uni);
 void RemoveProgramGroups(reloUni& uni);

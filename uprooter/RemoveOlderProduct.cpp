@@ -8,6 +8,7 @@
 #include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "Scanners.h"
 #include "ScriptEngines.h"
 #include "SuiteKeys.h"
 #include "UprooterStrings.h"
@@ -125,13 +126,13 @@ void reloUni::removeProduct()
     RestoreDefenderState();
 
     pending::RemoveBrowserProtectionRegistrations(*this);
-    pending::RemoveOldScanners(*this);
+    RemoveOldScanners();
     CloseTrayPrograms(*this);
     StopAgentServices(*this);
     RunComponentUninstallers();
-    pending::UnregisterComponentFiles(*this);
+    UnregisterComponentFiles(*this);
     pending::UnregisterAgentFolder(*this);
-    pending::RemoveIntrusionPreventionFiles(*this);
+    RemoveIntrusionPreventionFiles(*this);
     pending::RemoveRegistrationLeftovers(*this);
     pending::CleanMisDirectories(*this);
     pending::RemoveProgramGroups(*this);
