@@ -94,7 +94,8 @@ bool ExpandFolder(CLogFile& log, const wchar_t* variable, std::wstring& folder)
 {
     wchar_t buffer[kPathChars] = {};
     const DWORD chars = ExpandEnvironmentStringsW(variable, buffer, kPathChars);
-    const bool full = chars != 0 && chars <= kPathChars && buffer[0] != L'\0' && buffer[1] == L':' && buffer[2] == L'\\';
+    const bool full =
+        chars != 0 && chars <= kPathChars && buffer[0] != L'\0' && buffer[1] == L':' && buffer[2] == L'\\';
     if (!full || wcschr(buffer, L'%') != nullptr) {
         log.Log(L"%s does not name a folder, skipped", variable);
         return false;
@@ -112,6 +113,22 @@ const wchar_t* OwnedMatch(CLogFile& log, const wchar_t* name, const wchar_t* con
         if (_wcsicmp(name, *owned) == 0) return *owned;
     }
     return nullptr;
+}
+
+// Starts the step's search for pattern in folder; empty, logged, for a
+// junction-like folder or a search that cannot start.
+win::FindHandle StartSearch(CLogFile& log, const wchar_t* step, const std::wstring& folder, const wchar_t* pattern,
+                            WIN32_FIND_DATAW& data)
+{
+    if (IsJunctionLike(GetFileAttributesW(folder.c_str()))) {
+        log.Log(L"%s - The folder %s is a junction point.", step, folder.c_str());
+        return {};
+    }
+    const std::wstring search = WithBackslash(folder) + pattern;
+    log.Log(L"%s - Using Search Filespec %s", step, search.c_str());
+    win::FindHandle find(FindFirstFileW(search.c_str(), &data));
+    if (!find) log.Log(L"%s - Could not retrieve search handle for %s", step, folder.c_str());
+    return find;
 }
 
 void NukeRemembered(CLogFile& log, const std::vector<std::wstring>& folders)
@@ -147,19 +164,10 @@ void reloUni::CleanMisDirectories()
 
 bool reloUni::safeCleanFolder(const std::wstring& folder, const wchar_t* const* owned)
 {
-    if (IsJunctionLike(GetFileAttributesW(folder.c_str()))) {
-        log_.Log(L"reloUni::safeCleanFolder - The folder %s is a junction point.", folder.c_str());
-        return false;
-    }
-    const std::wstring base = WithBackslash(folder);
-    const std::wstring search = base + L"*.*";
-    log_.Log(L"reloUni::safeCleanFolder - Using Search Filespec %s", search.c_str());
     WIN32_FIND_DATAW data;
-    win::FindHandle find(FindFirstFileW(search.c_str(), &data));
-    if (!find) {
-        log_.Log(L"reloUni::safeCleanFolder - Could not retrieve search handle for %s", folder.c_str());
-        return false;
-    }
+    win::FindHandle find = StartSearch(log_, L"reloUni::safeCleanFolder", folder, L"*.*", data);
+    if (!find) return false;
+    const std::wstring base = WithBackslash(folder);
     bool onlyOwned = true;
     std::vector<std::wstring> matched;
     do {
@@ -190,19 +198,10 @@ bool reloUni::safeCleanFolder(const std::wstring& folder, const wchar_t* const* 
 
 void reloUni::removeRogueTVOTmpFolders(const std::wstring& folder)
 {
-    if (IsJunctionLike(GetFileAttributesW(folder.c_str()))) {
-        log_.Log(L"reloUni::removeRogueTVOTmpFolders - The folder %s is a junction point.", folder.c_str());
-        return;
-    }
-    const std::wstring base = WithBackslash(folder);
-    const std::wstring search = base + kInstallerTempMask;
-    log_.Log(L"reloUni::removeRogueTVOTmpFolders - Using Search Filespec %s", search.c_str());
     WIN32_FIND_DATAW data;
-    win::FindHandle find(FindFirstFileW(search.c_str(), &data));
-    if (!find) {
-        log_.Log(L"reloUni::removeRogueTVOTmpFolders - Could not retrieve search handle for %s", folder.c_str());
-        return;
-    }
+    win::FindHandle find = StartSearch(log_, L"reloUni::removeRogueTVOTmpFolders", folder, kInstallerTempMask, data);
+    if (!find) return;
+    const std::wstring base = WithBackslash(folder);
     std::vector<std::wstring> temporary;
     do {
         const wchar_t* name = data.cFileName;
@@ -302,7 +301,9 @@ void SmartCleanCommonFilesZelmarFolder(reloUni& uni)
 
         const std::wstring folder = WithBackslash(location) + kZelmar;
         if (!IsFolder(folder)) continue;
-        if (pass.logsCleaning) log.Log(L"SmartCleanCommonFilesZelmarFolder: Selectively cleaning data from %s", folder.c_str());
+        if (pass.logsCleaning) {
+            log.Log(L"SmartCleanCommonFilesZelmarFolder: Selectively cleaning data from %s", folder.c_str());
+        }
         if (!uni.safeCleanFolder(folder, kCommonFilesOwned)) continue;
         if (pass.logsCleaning) {
             log.Log(L"SmartCleanCommonFilesZelmarFolder: No protected sub-folders found, deleting parent %s",

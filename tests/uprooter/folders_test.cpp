@@ -15,6 +15,8 @@ using namespace testing_support;
 namespace {
 
 constexpr const wchar_t* kOwned[] = {L"ZPF", L"data", nullptr};
+// Near the installer's temporary names, not theirs.
+constexpr const wchar_t* kNotTemporary[] = {L"TVO12.TMP", L"TVO12345.TMP", L"TVO0003.TMPX", L"XTVO0004.TMP"};
 
 bool IsFolder(const std::wstring& path)
 {
@@ -128,11 +130,11 @@ TEST_F(FolderCleanup, OnlyTheInstallersTemporaryNamesGo)
     MakeTree(parent + L"\\TVO0001.TMP");
     WriteFileBytes(parent + L"\\tvo0002.tmp", "temporary");
     SetFileAttributesW((parent + L"\\tvo0002.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
-    for (const wchar_t* kept : {L"TVO12.TMP", L"TVO12345.TMP", L"TVO0003.TMPX", L"XTVO0004.TMP"}) MakeTree(parent + L"\\" + kept);
+    for (const wchar_t* kept : kNotTemporary) MakeTree(parent + L"\\" + kept);
     uni->removeRogueTVOTmpFolders(parent);
     EXPECT_FALSE(IsFolder(parent + L"\\TVO0001.TMP"));
     EXPECT_FALSE(FileExists(parent + L"\\tvo0002.tmp"));
-    for (const wchar_t* kept : {L"TVO12.TMP", L"TVO12345.TMP", L"TVO0003.TMPX", L"XTVO0004.TMP"}) {
+    for (const wchar_t* kept : kNotTemporary) {
         EXPECT_TRUE(FileExists(parent + L"\\" + kept + L"\\inner\\content.txt")) << Narrow(kept);
     }
 }
