@@ -3,6 +3,7 @@
 // machine's real "Zelmar" folders.
 #include "FileTree.h"
 #include "FolderCleanup.h"
+#include "PendingDeletions.h"
 #include "PlatformInfo.h"
 #include "Scratch.h"
 #include "UserHives.h"
@@ -140,9 +141,10 @@ TEST_F(FolderCleanup, OnlyTheInstallersTemporaryNamesGo)
 }
 
 // The machine's shared folders: what a test adds is removed again, and a
-// parent only when the test made it.
+// parent only when the test made it; the restart's deletion list is restored.
 class MachineFolders : public FolderCleanup {
 protected:
+    PendingList pending;
     const std::wstring programFiles = Expanded(L"%ProgramFiles%") + L"\\Zelmar";
     const std::wstring data = DataFolder() + L"\\Zelmar";
     const std::wstring profile = ProfilesFolder() + L"\\ZelmarMQLUser";
@@ -235,12 +237,15 @@ TEST_F(MachineFolders, CommonFilesPassesFollowTheWindowsBitness)
     EXPECT_FALSE(IsFolder(common + L"\\Core"));
     EXPECT_FALSE(IsFolder(common + L"\\ZuzadaZozi"));
     EXPECT_EQ(Count(log, "Pre-deletion of file: " + Narrow(common) + "\\ZuzadaZozi\\trust_catcache"), 1u) << log;
+    EXPECT_NE(PendingList::Position(common + L"\\ZuzadaZozi\\trust_catcache"), std::wstring::npos);
     EXPECT_EQ(Count(log, "Searching for Zelmar subfolder in"), 1u);
     const size_t x64Passes = IsWow64() ? 1 : 0;
     EXPECT_EQ(Count(log, "Processing x64 zuzadazozi files"), x64Passes) << log;
     EXPECT_EQ(Count(log, "Expanded %CommonProgramFiles(x86)% to ["), x64Passes);
     if (IsWow64()) {
         EXPECT_FALSE(IsFolder(native + L"\\installer"));
+        // Left for the restart whether it is there or not.
+        EXPECT_NE(PendingList::Position(native + L"\\ZuzadaZozi\\trust_catcache"), std::wstring::npos);
     }
 }
 
