@@ -26,7 +26,7 @@ constexpr const wchar_t* kCommonFilesOwned[] = {L"Core",       L"FWDriver",   L"
 
 // The installer's temporary folders; each '?' stands for exactly one character.
 constexpr wchar_t kInstallerTempMask[] = L"TVO????.TMP";
-// Held open by the system's catalog service, so left for the restart first.
+// A file the system may hold open: left for the restart before its folder goes.
 constexpr wchar_t kCatalogCache[] = L"\\Zelmar\\ZuzadaZozi\\trust_catcache";
 constexpr wchar_t kServiceProfile[] = L"\\ZelmarMQLUser";
 
