@@ -10,7 +10,6 @@ void RemoveLegacyFirewallKeys(reloUni&) {}
 void RemoveBrowserProtectionRegistrations(reloUni&) {}
 void UnregisterAgentFolder(reloUni&) {}
 void RemoveRegistrationLeftovers(reloUni&) {}
-void CleanMisDirectories(reloUni&) {}
 void RemoveProgramGroups(reloUni&) {}
 void RemoveStartupEntries(reloUni&) {}
 

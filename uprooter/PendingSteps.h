@@ -18,7 +18,6 @@ void RemoveLegacyFirewallKeys(reloUni& uni);
 void RemoveBrowserProtectionRegistrations(reloUni& uni);
 void UnregisterAgentFolder(reloUni& uni);
 void RemoveRegistrationLeftovers(reloUni& uni);
-void CleanMisDirectories(reloUni& uni);
 void RemoveProgramGroups(reloUni& uni);
 void RemoveStartupEntries(reloUni& uni);
 

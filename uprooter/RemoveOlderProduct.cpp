@@ -1,6 +1,7 @@
 #include "Components.h"
 #include "DefenderRestore.h"
 #include "Entry.h"
+#include "FolderCleanup.h"
 #include "LogFile.h"
 #include "MUIHelper.h"
 #include "PendingSteps.h"
@@ -134,7 +135,7 @@ void reloUni::removeProduct()
     pending::UnregisterAgentFolder(*this);
     RemoveIntrusionPreventionFiles(*this);
     pending::RemoveRegistrationLeftovers(*this);
-    pending::CleanMisDirectories(*this);
+    CleanMisDirectories();
     pending::RemoveProgramGroups(*this);
     log_.Log(L"Restoring path variable: %s", savedSearchPath_.c_str());
     if (!savedSearchPath_.empty()) SetEnvironmentVariableW(L"PATH", savedSearchPath_.c_str());

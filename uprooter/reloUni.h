@@ -41,6 +41,20 @@ public:
     // Common Files folder was found.
     bool GetCoreCacheDir(std::wstring& path);
 
+    // --- Folder clean-up (FolderCleanup.cpp) ---------------------------------
+    // The shared "Zelmar" folders, the service account's profile folder and
+    // the installer's temporary folders; reports nothing.
+    void CleanMisDirectories();
+    // Deletes folder's direct subfolders named in owned (a null-terminated
+    // list, names compared without case); junction-like entries are skipped.
+    // True only if nothing but owned subfolders and skipped entries was found.
+    bool safeCleanFolder(const std::wstring& folder, const wchar_t* const* owned);
+    // The installer's temporary "TVO????.TMP" folders and files in folder.
+    void removeRogueTVOTmpFolders(const std::wstring& folder);
+    void SmartCleanZelmarDataFolder();
+    void SmartCleanZelmarProgramFolder();
+    // ---------------------------------------------------------------------------
+
     HKEY MainKey() const { return mainKey_.get(); }
     const std::wstring& MainKeyPath() const { return mainKeyPath_; }
     const std::wstring& InstallFolder() const { return installFolder_; }
