@@ -41,6 +41,11 @@ public:
     // Common Files folder was found.
     bool GetCoreCacheDir(std::wstring& path);
 
+    // --- Browser extension clean-up ---
+    // Deletes the suite's Firefox components (Firefox 1.5 or later) and writes
+    // the marker that has Firefox register its components again.
+    void RemoveFirefoxComponents();
+
     HKEY MainKey() const { return mainKey_.get(); }
     const std::wstring& MainKeyPath() const { return mainKeyPath_; }
     const std::wstring& InstallFolder() const { return installFolder_; }
