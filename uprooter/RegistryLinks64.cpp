@@ -77,10 +77,10 @@ void RemoveLink(const RegistryLink& link, CLogFile& log)
 
 // The suite's 64-bit key, once its links are gone. Its 32-bit counterpart is
 // made sure of first, so that a 64-bit key that is itself a link opens; a
-// counterpart made only for that goes again.
-void RemoveSuiteKey(CLogFile& log)
+// counterpart this step made (here or with the core key's target) goes again
+// when it is empty.
+void RemoveSuiteKey(CLogFile& log, bool targetExisted)
 {
-    const bool targetExisted = KeyExists(kSuiteTarget);
     EnsureKey(kSuiteTarget);
     if (KeyExists(kSuiteKey)) {
         const removal::Record removed = removal::RemoveKey(HKEY_LOCAL_MACHINE, kSuiteKey, win::RegView::Bit64);
@@ -103,8 +103,9 @@ void RemoveRegistryLinks64(reloUni& uni)
         log.Log(L"Failed to get ZwDeleteKey address in ntdll.dll. Error: %d", static_cast<int>(GetLastError()));
         return;
     }
+    const bool suiteTargetExisted = KeyExists(kSuiteTarget);
     for (const RegistryLink& link : kSuiteLinks) RemoveLink(link, log);
     EnsureKey(kCoreTarget);
     for (const RegistryLink& link : kCoreLinks) RemoveLink(link, log);
-    RemoveSuiteKey(log);
+    RemoveSuiteKey(log, suiteTargetExisted);
 }
