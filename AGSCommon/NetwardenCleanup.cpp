@@ -1,5 +1,6 @@
 #include "NetwardenCleanup.h"
 
+#include "FileName.h"
 #include "LaunchAndWait.h"
 #include "LogFile.h"
 #include "PlatformInfo.h"
@@ -11,12 +12,6 @@ namespace {
 namespace removal = win::removal;
 
 constexpr wchar_t kUninstallValue[] = L"UninstallString";
-
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 bool IsFile(const std::wstring& path)
 {
@@ -95,7 +90,7 @@ bool RemoveNetwardenLeftovers(netwardenCleanup& cleanup)
 
     // Without the program-files folder the path would name a folder of the
     // current drive's root, which is not the component's.
-    const bool existed = !programFiles.empty() && IsFolder(folder);
+    const bool existed = !programFiles.empty() && FileName(folder.c_str()).IsDirectory();
     if (existed) {
         log.Log(L"Ok... %s is existing...", folder.c_str());
         const std::wstring module = folder + L"\\" + kNetwardenNames.subsystemModule;

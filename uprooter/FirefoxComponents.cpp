@@ -1,5 +1,6 @@
 #include "FirefoxComponents.h"
 
+#include "FileName.h"
 #include "Handle.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
@@ -19,12 +20,6 @@ constexpr wchar_t kMozillaKey[] = L"SOFTWARE\\Mozilla";
 constexpr wchar_t kProductPrefix[] = L"Mozilla Firefox";
 constexpr size_t kProductPrefixChars = 15;
 constexpr size_t kExtensionsKeyChars = 260;  // 259 and the terminator
-
-bool IsFolder(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 // Reads "Components" of the product key's "extensions" subkey.
 bool ReadComponentsValue(const wchar_t* product, wchar_t* folder)
@@ -91,7 +86,7 @@ void reloUni::RemoveFirefoxComponents()
     int major = 0, minor = 0;
     const bool versionRead = GetFirefoxVersion(major, minor);
     log_.Log(L"Firefox version: %d.%d\r\n", major, minor);
-    if (!versionRead || !RegistersComponents(major, minor) || !IsFolder(buffer)) return;
+    if (!versionRead || !RegistersComponents(major, minor) || !FileName(buffer).IsDirectory()) return;
 
     std::wstring folder = buffer;
     while (folder.size() > 1 && folder.back() == L'\\') folder.pop_back();
