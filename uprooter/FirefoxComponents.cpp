@@ -90,11 +90,16 @@ void reloUni::RemoveFirefoxComponents()
 
     std::wstring folder = buffer;
     while (folder.size() > 1 && folder.back() == L'\\') folder.pop_back();
+    // Firefox's folder is never at or below the Windows folder, nor reached
+    // through a link: a value naming such a place gets neither deletions nor
+    // the marker.
+    if (!removal::Judge(folder, removal::Guard::OutsideWindows).allowed()) {
+        log_.Log(L"reloUni::RemoveFirefoxComponents - refusing components folder %s", folder.c_str());
+        return;
+    }
     for (const wchar_t* name : kFirefoxComponentFiles) {
         const std::wstring path = folder + L"\\" + name;
         log_.Log(L"Attempting to delete %s\r\n", path.c_str());
-        // Firefox's folder is never below the Windows folder; a value naming
-        // it there is not trusted.
         const removal::Record removed =
             removal::RemoveFile(path, removal::Guard::OutsideWindows, removal::InUse::LeaveForRestart);
         if (removed.outcome == removal::Outcome::Removed)

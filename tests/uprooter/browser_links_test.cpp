@@ -113,6 +113,23 @@ TEST_F(Firefox, WithoutFirefoxNothingIsLogged)
     EXPECT_FALSE(FileExists(marker));
 }
 
+TEST_F(Firefox, AComponentsFolderInTheWindowsFolderIsRefused)
+{
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring system = std::wstring(windows) + L"\\system32";
+    const std::wstring systemMarker = std::wstring(windows) + L"\\.autoreg";
+    MakeKey(kProduct, L"CurrentVersion", L"3.6");
+    MakeKey(std::wstring(kVersioned) + L"\\extensions", L"Components", system);
+    uni->RemoveFirefoxComponents();
+    const bool written = FileExists(systemMarker);
+    if (written) DeleteFileW(systemMarker.c_str());
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(Has("reloUni::RemoveFirefoxComponents - refusing components folder " + Narrow(system) + "\r\n"))
+        << Logged();
+    EXPECT_FALSE(Has("Attempting"));
+}
+
 // The component uninstallers take the Firefox components after the core's uninstaller.
 TEST_F(Firefox, TheComponentUninstallersTakeThem)
 {
