@@ -224,7 +224,7 @@ void reloUni::RunComponentUninstallers()
         LaunchAndWait(coreProgram, kAntiVirusArguments, step.get(), 1);
     }
 
-    // The browser extension clean-up belongs here, before the core's leftovers.
+    RemoveFirefoxComponents();
 
     win::Key coreKey;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kCoreKeyPath, KEY_READ, win::RegView::Native, coreKey) == ERROR_SUCCESS) {

@@ -143,8 +143,9 @@ void reloUni::removeProduct()
     pending::RemoveStartupEntries(*this);
     DeleteMachineKey(kManagedServicesKey);
     DeleteMachineKey(kPersonalFirewallKey);
-    DeleteKeyFromAllUsers(kManagedServicesKey);
-    DeleteKeyFromAllUsers(L"SOFTWARE\\Zelmar\\QLCore");
+    // Below "SOFTWARE\\Zelmar" of every user's hive.
+    DeleteKeyFromAllUsers(L"ManagedServices");
+    DeleteKeyFromAllUsers(L"QLCore");
 }
 
 int RemoveOlderProduct(HINSTANCE instance) { return RemoveOlderProduct(instance, GetCommandLineW()); }

@@ -54,6 +54,10 @@ public:
     void SmartCleanZelmarDataFolder();
     void SmartCleanZelmarProgramFolder();
     // ---------------------------------------------------------------------------
+    // --- Browser extension clean-up ---
+    // Deletes the suite's Firefox components (Firefox 1.5 or later) and writes
+    // the marker that has Firefox register its components again.
+    void RemoveFirefoxComponents();
 
     HKEY MainKey() const { return mainKey_.get(); }
     const std::wstring& MainKeyPath() const { return mainKeyPath_; }
