@@ -171,8 +171,9 @@ TEST_F(OlderRun, UprooterRemovesWhatTheLandedStepsRemoveAndNothingElse)
     // Defender was asked for its state and then to enable.
     EXPECT_EQ(SplitLines(ReadFileBytes(calls_)), (std::vector<std::string>{"WDStatus -> 0", "WDEnable 1"}));
 
-    // What the landed steps remove is not in the audit, nothing outside the
-    // suite changed and another product's data survived. The audit still lists
+    // What the landed steps remove (the main keys, the engines' proxies, the
+    // helper object, the core component's install cache) is not in the audit,
+    // nothing outside the suite changed and another product's data survived. The audit still lists
     // what the steps not in this build remove (uprooter/PendingSteps.h): the
     // install folder and the shared "Zelmar" folders (folder clean-up), the
     // keys below "SOFTWARE\Zelmar" other than the main keys and those below
@@ -181,7 +182,7 @@ TEST_F(OlderRun, UprooterRemovesWhatTheLandedStepsRemoveAndNothingElse)
     const stage::Audit audit = Audit();
     const std::string described = Narrow(stage::Describe(audit));
     for (const std::wstring& gone : {std::wstring(kMainKey), std::wstring(kFirewallKey), std::wstring(L"\\InprocServer32\\:"),
-                                     std::wstring(kScriptScanHelperObject)})
+                                     std::wstring(kScriptScanHelperObject), std::wstring(L"\\Zelmar\\AGSSYSCORE")})
         EXPECT_FALSE(Mentions(audit.stillPresent, gone)) << Narrow(gone) << " still in:\n" << described;
     EXPECT_TRUE(audit.outsideChanged.empty()) << described;
     EXPECT_TRUE(audit.plantedMissing.empty()) << described;
