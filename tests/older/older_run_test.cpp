@@ -5,6 +5,7 @@
 // an answered question the run would restart the computer for real.
 #include <gtest/gtest.h>
 
+#include "OlderStage.h"
 #include "ScriptEngines.h"
 #include "SuiteStage.h"
 #include "SweeperTestSupport.h"
@@ -14,25 +15,13 @@
 #include <optional>
 
 using namespace testing_support;
+using namespace older_tests;
 using namespace sweeper_tests;
 
 namespace {
 
 constexpr wchar_t kMainKey[] = L"SOFTWARE\\Zelmar\\ManagedServices";
 constexpr wchar_t kFirewallKey[] = L"SOFTWARE\\Zelmar\\Personal Firewall";
-
-// Undoes the staging at scope end, whatever the run left.
-class StagingUndo {
-public:
-    StagingUndo(const stage::Footprint& suite, const stage::Snapshot& before) : suite_(suite), before_(before) {}
-    ~StagingUndo() { stage::Undo(suite_, before_); }
-    StagingUndo(const StagingUndo&) = delete;
-    StagingUndo& operator=(const StagingUndo&) = delete;
-
-private:
-    const stage::Footprint& suite_;
-    const stage::Snapshot& before_;
-};
 
 // The suite's per-user keys in the current user's hive, beside another
 // product's key there; what is left goes at scope end.
@@ -65,11 +54,6 @@ public:
 private:
     static constexpr const wchar_t* kPaths[] = {kSuite[0], kSuite[1], kForeign};
 };
-
-bool Mentions(const std::vector<std::wstring>& list, const std::wstring& text)
-{
-    return std::any_of(list.begin(), list.end(), [&](const std::wstring& item) { return item.find(text) != std::wstring::npos; });
-}
 
 bool MachineKeyExists(const std::wstring& path, win::RegView view)
 {
