@@ -51,9 +51,9 @@ drive_c=$prefix/drive_c
 x86=$root/build/x86/testbed
 support='C:\Support\Uprooter'
 stage() { if [ "$road" = older ]; then win 'C:\Support\stage.exe' older "$@"; else win 'C:\Support\stage.exe' "$@"; fi; }
-show() {  # show <title> <Linux path>
+show() {  # show <title> <Linux path> [what an empty or missing file means]
   section "$1"
-  if [ -s "$2" ]; then indent <"$2"; else echo "  (none)"; fi
+  if [ -s "$2" ]; then indent <"$2"; else echo "  (${3:-none})"; fi
 }
 # The audit's list of what of the suite is still there, one item a line.
 still_present() { sed -n '/^Still present of the suite:/,/^Left for/p' | sed '1d; $d'; }
@@ -134,7 +134,8 @@ else
   show "Log beside Uprooter.exe ($support\\Uprooter.log): the opening banner, before the run log moves beside the starting program" \
     "$drive_c/Support/Uprooter/Uprooter.log"
 fi
-show "The common library's log (C:\\Support\\AGSCommon.log, by the File section of logcfg.ini)" "$drive_c/Support/AGSCommon.log"
+show "The common library's log (C:\\Support\\AGSCommon.log, by the File section of logcfg.ini)" "$drive_c/Support/AGSCommon.log" \
+  "none: the common library wrote no line in this run"
 
 if [ "$road" = older ]; then
   show "Windows Defender as its library saw it (testbed stand-in)" "$drive_c/Support/MpClient.calls"
