@@ -6,6 +6,7 @@
 
 #include "DefenderRestore.h"
 #include "LogFile.h"
+#include "OlderStage.h"
 #include "PlatformInfo.h"
 #include "Scratch.h"
 #include "ScriptEngines.h"
@@ -15,31 +16,13 @@
 #include <optional>
 
 using namespace testing_support;
+using namespace older_tests;
 
 namespace {
-
-// Undoes the staging at scope end, whatever the run left.
-class StagingUndo {
-public:
-    StagingUndo(const stage::Footprint& suite, const stage::Snapshot& before) : suite_(suite), before_(before) {}
-    ~StagingUndo() { stage::Undo(suite_, before_); }
-    StagingUndo(const StagingUndo&) = delete;
-    StagingUndo& operator=(const StagingUndo&) = delete;
-
-private:
-    const stage::Footprint& suite_;
-    const stage::Snapshot& before_;
-};
 
 bool Has(const std::vector<std::wstring>& list, const std::wstring& item)
 {
     return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-// Whether any listed item contains text.
-bool Mentions(const std::vector<std::wstring>& list, const std::wstring& text)
-{
-    return std::any_of(list.begin(), list.end(), [&](const std::wstring& item) { return item.find(text) != std::wstring::npos; });
 }
 
 class OlderSuite : public ::testing::Test {
