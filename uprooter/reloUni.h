@@ -47,6 +47,9 @@ public:
     const std::wstring& SavedSearchPath() const { return savedSearchPath_; }
     bool AntiVirusFound() const { return antiVirus_ != 0; }
 
+    // For the registration leftovers: the main key is closed before it is deleted.
+    void CloseMainKey() { mainKey_.reset(); }
+
 private:
     CLogFile log_;
     unsigned char completeCleanup_ = 0;  // product data logs are deleted as well
