@@ -298,8 +298,18 @@ TEST_F(Leftovers, TheSuitesRegistrationsGoAnotherProductsStay)
               std::string::npos)
         << log;
 
-    // Once the other product is gone too, the empty maker key goes with the next run.
+    // A value of another product keeps the maker key too; once that is gone,
+    // the empty key goes with the next run.
     win::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\OtherProduct", RegView::Native);
+    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar", RegView::Native, L"OtherProductOwner");
+    RemoveRegistrationLeftovers(*uni);
+    EXPECT_TRUE(ValueExists(L"SOFTWARE\\Zelmar", L"OtherProductOwner"));
+    {
+        win::Key zelmar;
+        ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar", KEY_ALL_ACCESS, RegView::Native, zelmar),
+                  ERROR_SUCCESS);
+        RegDeleteValueW(zelmar.get(), L"OtherProductOwner");
+    }
     RemoveRegistrationLeftovers(*uni);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar"));
 }
