@@ -6,7 +6,6 @@
 #include "NetwardenCleanup.h"
 #include "PlatformInfo.h"
 #include "RegistrationNames.h"
-#include "RegistryLinks64.h"
 #include "Removal.h"
 #include "reloUni.h"
 
@@ -266,7 +265,6 @@ void RemoveRegistrationLeftovers(reloUni& uni)
     RemoveLaunchValues(log, winVersion().IsNT());
     RemoveMainKey(uni);
     RemoveSuiteKeys();
-    if (IsWow64()) RemoveRegistryLinks64(uni);
     RemoveServiceKeyRemnant(log);
 }
 

@@ -3,7 +3,6 @@
 // shell link object and the real Programs and Startup folders of the prefix.
 #include "PlatformInfo.h"
 #include "Registrations.h"
-#include "RegistryLinks64.h"
 #include "Scratch.h"
 #include "reloUni.h"
 
@@ -313,46 +312,6 @@ TEST_F(Leftovers, TheSuitesRegistrationsGoAnotherProductsStay)
     }
     RemoveRegistrationLeftovers(*uni);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar"));
-}
-
-// --- Registry links of the 64-bit view -----------------------------------------------
-
-TEST_F(Registrations, TheSuitesLinksGoTheirTargetsAndAnotherProductsKeysStay)
-{
-    if (!IsWow64()) GTEST_SKIP() << "32-bit Windows has no 64-bit view";
-    const std::wstring link = L"SOFTWARE\\zelmar\\ZuzadaZozi";
-    const std::wstring target = L"SOFTWARE\\ZelmarTests\\LinkTarget";
-    ScratchKey targetKey(HKEY_LOCAL_MACHINE, target, RegView::Bit32);
-    ASSERT_EQ(win::WriteString(targetKey.get(), L"Owner", L"kept"), ERROR_SUCCESS);
-    // Made first: a volatile link would make its new parent volatile, and no lasting key could go below it.
-    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\OtherProduct", RegView::Bit64, L"Owner");
-    HKEY raw = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, link.c_str(), 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
-                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &raw, nullptr),
-              ERROR_SUCCESS);
-    win::Key made(raw);
-    const std::wstring native = L"\\Registry\\Machine\\Software\\Wow6432Node\\ZelmarTests\\LinkTarget";
-    ASSERT_EQ(RegSetValueExW(made.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(native.c_str()),
-                             static_cast<DWORD>(native.size() * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    made.reset();
-
-    RemoveRegistryLinks64(*uni);
-    HKEY opened = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, link.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_64KEY, &opened),
-              ERROR_FILE_NOT_FOUND);
-    win::Key leftover(opened);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, target, RegView::Bit32));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\OtherProduct", RegView::Bit64));
-    std::string log = Logged();
-    EXPECT_NE(log.find("Failed to Open 64-bit ManagedServices reg key. Error: 2\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Successfully removed Symbolic link under ZuzadaZozi key\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Failed to Delete SOFTWARE\\Zelmar under 64-bit hive. Error: "), std::string::npos) << log;
-
-    win::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\OtherProduct", RegView::Bit64);
-    RemoveRegistryLinks64(*uni);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar", RegView::Bit64));
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZelmarTests");
 }
 
 // --- Web-safety Installer records ------------------------------------------------------
