@@ -28,8 +28,6 @@ constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services";
 constexpr wchar_t kMenuKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Menu";
 constexpr wchar_t kExclusionKey[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Virtual Machine\\VPCVAppExcludeList";
-constexpr wchar_t kBrowserProtectionUninstallKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZelmarBrowserProtection";
 constexpr size_t kMenuValueChars = kPathChars;
 
 const RegistrationNames& names = kRegistrationNames;
