@@ -7,10 +7,5 @@ void RemoveManagedFirewall(reloUni&) {}
 void RemovePersonalFirewallPlus(reloUni&) {}
 void RestoreWindowsFirewall(reloUni&) {}
 void RemoveLegacyFirewallKeys(reloUni&) {}
-void RemoveBrowserProtectionRegistrations(reloUni&) {}
-void UnregisterAgentFolder(reloUni&) {}
-void RemoveRegistrationLeftovers(reloUni&) {}
-void RemoveProgramGroups(reloUni&) {}
-void RemoveStartupEntries(reloUni&) {}
 
 }  // namespace pending

@@ -15,10 +15,5 @@ void RestoreWindowsFirewall(reloUni& uni);
 void RemoveLegacyFirewallKeys(reloUni& uni);
 
 // Component actions.
-void RemoveBrowserProtectionRegistrations(reloUni& uni);
-void UnregisterAgentFolder(reloUni& uni);
-void RemoveRegistrationLeftovers(reloUni& uni);
-void RemoveProgramGroups(reloUni& uni);
-void RemoveStartupEntries(reloUni& uni);
 
 }  // namespace pending

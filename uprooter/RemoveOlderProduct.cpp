@@ -5,6 +5,7 @@
 #include "LogFile.h"
 #include "MUIHelper.h"
 #include "PendingSteps.h"
+#include "Registrations.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
 #include "Registry.h"
@@ -126,21 +127,21 @@ void reloUni::removeProduct()
     MarkUploadUninstalling(log_);
     RestoreDefenderState();
 
-    pending::RemoveBrowserProtectionRegistrations(*this);
+    RemoveBrowserProtectionRegistrations(*this);
     RemoveOldScanners();
     CloseTrayPrograms(*this);
     StopAgentServices(*this);
     RunComponentUninstallers();
     UnregisterComponentFiles(*this);
-    pending::UnregisterAgentFolder(*this);
+    UnregisterAgentFolder();
     RemoveIntrusionPreventionFiles(*this);
-    pending::RemoveRegistrationLeftovers(*this);
+    RemoveRegistrationLeftovers(*this);
     CleanMisDirectories();
-    pending::RemoveProgramGroups(*this);
+    RemoveProgramGroups(*this);
     log_.Log(L"Restoring path variable: %s", savedSearchPath_.c_str());
     if (!savedSearchPath_.empty()) SetEnvironmentVariableW(L"PATH", savedSearchPath_.c_str());
 
-    pending::RemoveStartupEntries(*this);
+    RemoveStartupEntries(*this);
     DeleteMachineKey(kManagedServicesKey);
     DeleteMachineKey(kPersonalFirewallKey);
     // Below "SOFTWARE\\Zelmar" of every user's hive.

@@ -76,6 +76,10 @@ public:
     // plain opens, which is also what runs where Windows lacks the transacted open).
     HANDLE RegistryTransaction() const { return registryTransaction_; }
     void UseRegistryTransaction(HANDLE transaction) { registryTransaction_ = transaction; }
+    // For the registration leftovers: the main key is closed before it is deleted.
+    void CloseMainKey() { mainKey_.reset(); }
+    // Unregisters the agent folder's user service programs (NT family only).
+    void UnregisterAgentFolder();
 
 private:
     HANDLE registryTransaction_ = nullptr;  // not owned
