@@ -73,7 +73,7 @@ constexpr FirewallNames kFirewall = {
     L"zlPfwShell.dll",
     L"zlPfwTray.exe",
     L"zlPfwAgent.exe",
-    L"zlPfwCfg.exe",
+    L"zlPfwConfig.exe",
     L"zlPfwSvc.exe",
     {L"zlPfwDrv.sys", L"zlPfwNdis.sys"},
     {L"zlPfwDrv", L"zlPfwNdis"},

@@ -64,8 +64,15 @@ protected:
     ScopedEnv comLog{L"ZL_COM_LOG", comCalls};
     std::unique_ptr<reloUni> uni = MakeUni();
 
+    // A 32-bit process on 64-bit Wine sees an empty SysWOW64 without "drivers".
+    const bool madeDrivers = CreateDirectoryW(DriversFolder().c_str(), nullptr) != FALSE;
+
     Firewalls() { Clear(); }
-    ~Firewalls() override { Clear(); }
+    ~Firewalls() override
+    {
+        Clear();
+        if (madeDrivers) RemoveDirectoryW(DriversFolder().c_str());
+    }
 
     // A key made for the test, deleted with its tree afterwards.
     win::Key Plant(const std::wstring& path)
@@ -87,16 +94,22 @@ protected:
     // A firewall folder's programs; its shell-service module only when asked.
     void PlaceFirewall(const std::wstring& folder, bool shellModule)
     {
-        for (const wchar_t* program : {L"zlPfwTray.exe", L"zlPfwAgent.exe", L"data\\drv\\zlPfwCfg.exe", L"zlPfwSvc.exe"})
+        for (const wchar_t* program : {L"zlPfwTray.exe", L"zlPfwAgent.exe", L"data\\drv\\zlPfwConfig.exe", L"zlPfwSvc.exe"})
             Place(folder, program);
         if (shellModule) CopyFileW(BuildPath(L"testbed\\comserver\\comserver.dll").c_str(),
                                    (folder + L"\\zlPfwShell.dll").c_str(), FALSE);
     }
     void PlaceDriver(const wchar_t* name)
     {
-        WriteFileBytes(DriversFolder() + L"\\" + name + L".sys", "driver");
+        EXPECT_TRUE(Write(DriversFolder() + L"\\" + name + L".sys", "driver"));
         Plant(std::wstring(kServices) + name + L"\\Parameters");
         Own(std::wstring(kServices) + name);
+    }
+    // A file with its folders; false if it could not be written.
+    static bool Write(const std::wstring& path, const std::string& bytes)
+    {
+        SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+        return WriteFileBytes(path, bytes);
     }
     std::string Short(const std::wstring& path) const { return Narrow(ShortPath(path)); }
     Lines ComCalls() const { return SplitLines(ReadFileBytes(comCalls)); }
@@ -116,7 +129,9 @@ private:
                                            commonFiles + L"\\Zelmar", appData + L"\\Zelmar\\Intrulog",
                                            appData + L"\\Zelmar\\Home Firewall"})
             win::RemoveTree(folder);
+        DeleteFileW((appData + L"\\Zelmar\\other-product.txt").c_str());
         RemoveDirectoryW((appData + L"\\Zelmar").c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar");
         for (const wchar_t* file : {L"zlPfwDrv.sys", L"zlPfwNdis.sys"}) DeleteFileW((DriversFolder() + L"\\" + file).c_str());
         DeleteFileW((system + L"\\zlhfw.dat").c_str());
     }
@@ -127,7 +142,7 @@ private:
 TEST_F(Firewalls, TarvoFirewallShutsDownInOrderAndGoesWithItsDriversAndKeys)
 {
     PlaceFirewall(tarvo, true);
-    WriteFileBytes(tarvo + L"\\data\\rules.dat", "rules");
+    ASSERT_TRUE(Write(tarvo + L"\\data\\rules.dat", "rules"));
     PlaceDriver(L"zlPfwDrv");
     PlaceDriver(L"zlPfwNdis");
     const std::wstring agent = L"SOFTWARE\\Tarvo\\Agent";
@@ -139,13 +154,13 @@ TEST_F(Firewalls, TarvoFirewallShutsDownInOrderAndGoesWithItsDriversAndKeys)
     PlantValue(kRun, L"zlPfwTray", L"tray");
     PlantValue(kRun, L"OtherProductTray", L"other");
     const std::string tray = Short(tarvo + L"\\zlPfwTray.exe"), agentProgram = Short(tarvo + L"\\zlPfwAgent.exe"),
-                      config = Short(tarvo + L"\\data\\drv\\zlPfwCfg.exe");
+                      config = Short(tarvo + L"\\data\\drv\\zlPfwConfig.exe");
 
     EXPECT_TRUE(RemoveTarvoFirewall(*uni));
 
     EXPECT_EQ(Recorded(), (Lines{"zlPfwTray.exe: short " + tray + "  -shutdown",
                                  "zlPfwAgent.exe: short " + agentProgram + " /INVOKE:Shutdown:NoPrompt",
-                                 "zlPfwCfg.exe: short " + config + "  -d " + Narrow(tarvo)}));
+                                 "zlPfwConfig.exe: short " + config + "  -d " + Narrow(tarvo)}));
     EXPECT_EQ(ComCalls(), Lines{"DllUnregisterServer 32 " + Narrow(tarvo + L"\\zlPfwShell.dll") +
                                 " com=1 errormode=0x8001"});
     EXPECT_FALSE(FolderExists(tarvo));
@@ -204,8 +219,8 @@ TEST_F(Firewalls, FolderWithoutItsShellModuleStartsNothingButItsDriversGo)
 TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
 {
     const std::wstring tray = Place(consumer, L"zlPfpTray.exe");
-    WriteFileBytes(consumer + L"\\zlFwApi.inf", "[Version]");
-    CreateDirectoryW(managed.c_str(), nullptr);
+    ASSERT_TRUE(Write(consumer + L"\\zlFwApi.inf", "[Version]"));
+    SHCreateDirectoryExW(nullptr, managed.c_str(), nullptr);
     const std::wstring module = managed + L"\\zlFwCtl.dll";
     ASSERT_TRUE(CopyFileW(BuildPath(L"testbed\\comserver\\comserver.dll").c_str(), module.c_str(), FALSE));
     const std::wstring apiUninstaller = Place(api, L"zlFwApiUn.exe");
@@ -221,10 +236,10 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
     Plant(L"SOFTWARE\\Zelmar\\SharedModules\\Firewall");
     Plant(L"SOFTWARE\\Zelmar\\ZSC\\Rules");
     Plant(L"SOFTWARE\\Zelmar\\OtherProduct");
-    WriteFileBytes(appData + L"\\Zelmar\\Intrulog\\events.log", "log");
-    WriteFileBytes(appData + L"\\Zelmar\\Home Firewall\\state.dat", "state");
-    WriteFileBytes(appData + L"\\Zelmar\\other-product.txt", "other");
-    WriteFileBytes(system + L"\\zlhfw.dat", "status");
+    ASSERT_TRUE(Write(appData + L"\\Zelmar\\Intrulog\\events.log", "log"));
+    ASSERT_TRUE(Write(appData + L"\\Zelmar\\Home Firewall\\state.dat", "state"));
+    ASSERT_TRUE(Write(appData + L"\\Zelmar\\other-product.txt", "other"));
+    ASSERT_TRUE(Write(system + L"\\zlhfw.dat", "status"));
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::string shortTray = Short(tray), shortInstaller = Short(installer), shortTool = Short(tool);
@@ -267,6 +282,7 @@ TEST_F(Firewalls, HostIntrusionFirewallNotInstalledThenRunWithoutATemporaryFolde
 {
     const std::wstring tool = Place(cache, L"zlmhidin.exe");
     const std::string shortTool = Short(tool);
+    Plant(L"SOFTWARE\\Zelmar\\ZuzadaZozi");
 
     EXPECT_TRUE(RemovePersonalFirewallPlus(*uni));
     EXPECT_NE(Logged().find("Firewall is not Installed... Hence ignoring it\r\n"), std::string::npos) << Logged();
