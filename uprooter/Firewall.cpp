@@ -37,13 +37,10 @@ struct FirewallNames {
     // In the drivers folder, and their service keys' names.
     const wchar_t* driverFiles[2];
     const wchar_t* driverServices[2];
-    // HKEY_LOCAL_MACHINE.
-    const wchar_t* tarvoTaskbarKey;
-    const wchar_t* tarvoComponentKey;
-    const wchar_t* tarvoUninstallKey;
-    const wchar_t* managedTaskbarKey;
-    const wchar_t* managedUninstallKey;
-    const wchar_t* managedComponentKey;
+    // Each variant's key trees in HKEY_LOCAL_MACHINE, in deletion order;
+    // nullptr stands for the tray program's Run value.
+    const wchar_t* tarvoTraces[4];
+    const wchar_t* managedTraces[4];
     const wchar_t* trayRunValue;
     // The consumer edition, below the program-files folder.
     const wchar_t* consumerFolder;
@@ -66,6 +63,11 @@ struct FirewallNames {
     const wchar_t* legacyStatusFile;    // in the system folder
 };
 
+// Deleted with its tree by the managed variant, and again, on its own, with
+// the consumer edition.
+constexpr wchar_t kManagedUninstallKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Managed Firewall";
+
 constexpr FirewallNames kFirewall = {
     L"Tarvo\\PFW",
     L"Zelmar\\Managed Quellor\\Firewall",
@@ -77,12 +79,10 @@ constexpr FirewallNames kFirewall = {
     L"zlPfwSvc.exe",
     {L"zlPfwDrv.sys", L"zlPfwNdis.sys"},
     {L"zlPfwDrv", L"zlPfwNdis"},
-    L"SOFTWARE\\Tarvo\\Agent\\TaskbarMenu\\Firewall",
-    L"SOFTWARE\\Tarvo\\Agent\\Components\\Firewall",
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Personal Firewall",
-    L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\TaskbarMenu\\PersonalFirewall",
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Managed Firewall",
-    L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Components\\PersonalFirewall",
+    {L"SOFTWARE\\Tarvo\\Agent\\TaskbarMenu\\Firewall", L"SOFTWARE\\Tarvo\\Agent\\Components\\Firewall",
+     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Personal Firewall", nullptr},
+    {L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\TaskbarMenu\\PersonalFirewall", kManagedUninstallKey, nullptr,
+     L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Components\\PersonalFirewall"},
     L"zlPfwTray",
     L"Zelmar\\Personal Firewall Plus",
     L"zlPfpTray.exe",
@@ -113,17 +113,14 @@ constexpr wchar_t kHostIntrusionArguments[] = L"-u AGSFIREWALL -x grds.xml Firec
 constexpr const wchar_t* kSharedKeys[] = {L"SOFTWARE\\Zelmar\\SharedModules", L"SOFTWARE\\Zelmar\\ZSC"};
 constexpr wchar_t kIntrusionLogFolder[] = L"\\Zelmar\\Intrulog";
 
-bool FileExists(const std::wstring& path)
+// True if path is an existing folder (folder) or file (!folder).
+bool Exists(const std::wstring& path, bool folder)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
 }
-
-bool FolderExists(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool FileExists(const std::wstring& path) { return Exists(path, false); }
+bool FolderExists(const std::wstring& path) { return Exists(path, true); }
 
 std::wstring WithSlash(std::wstring folder)
 {
@@ -160,8 +157,6 @@ void Launch(const std::wstring& program, const std::wstring& arguments, CLogFile
 }
 
 void DeleteMachineTree(const wchar_t* path) { removal::RemoveKeyTree(HKEY_LOCAL_MACHINE, path, win::RegView::Native); }
-
-void DeleteRunValue() { removal::RemoveValue(HKEY_LOCAL_MACHINE, kRunKey, win::RegView::Native, kFirewall.trayRunValue); }
 
 bool CanRead(const wchar_t* path)
 {
@@ -237,6 +232,23 @@ void RemoveIntrusionMonitorApi(const std::wstring& commonFiles, CLogFile& log)
                 arguments.c_str());
 }
 
+// A variant's folder shut down and removed, then its registry traces.
+bool RemoveFirewallVariant(reloUni& uni, FirewallVariant variant, const wchar_t* const (&traces)[4])
+{
+    const std::wstring folder = FindFirewallFolder(variant);
+    if (folder.empty()) return false;
+    CLogFile log;
+    OpenOperationLog(log, uni);
+    ShutDownAndRemoveFirewallFolder(folder, log);
+    for (const wchar_t* trace : traces) {
+        if (trace != nullptr)
+            DeleteMachineTree(trace);
+        else
+            removal::RemoveValue(HKEY_LOCAL_MACHINE, kRunKey, win::RegView::Native, kFirewall.trayRunValue);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring FindFirewallFolder(FirewallVariant variant)
@@ -286,30 +298,12 @@ void RemoveFirewallDrivers()
 
 bool RemoveTarvoFirewall(reloUni& uni)
 {
-    const std::wstring folder = FindFirewallFolder(FirewallVariant::Tarvo);
-    if (folder.empty()) return false;
-    CLogFile log;
-    OpenOperationLog(log, uni);
-    ShutDownAndRemoveFirewallFolder(folder, log);
-    DeleteMachineTree(kFirewall.tarvoTaskbarKey);
-    DeleteMachineTree(kFirewall.tarvoComponentKey);
-    DeleteMachineTree(kFirewall.tarvoUninstallKey);
-    DeleteRunValue();
-    return true;
+    return RemoveFirewallVariant(uni, FirewallVariant::Tarvo, kFirewall.tarvoTraces);
 }
 
 bool RemoveManagedFirewall(reloUni& uni)
 {
-    const std::wstring folder = FindFirewallFolder(FirewallVariant::Managed);
-    if (folder.empty()) return false;
-    CLogFile log;
-    OpenOperationLog(log, uni);
-    ShutDownAndRemoveFirewallFolder(folder, log);
-    DeleteMachineTree(kFirewall.managedTaskbarKey);
-    DeleteMachineTree(kFirewall.managedUninstallKey);
-    DeleteRunValue();
-    DeleteMachineTree(kFirewall.managedComponentKey);
-    return true;
+    return RemoveFirewallVariant(uni, FirewallVariant::Managed, kFirewall.managedTraces);
 }
 
 bool RemovePersonalFirewallPlus(reloUni& uni)
@@ -333,7 +327,7 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
     api.reset();
 
     RemoveConsumerFirewallData();
-    removal::RemoveKey(HKEY_LOCAL_MACHINE, kFirewall.managedUninstallKey, win::RegView::Native);
+    removal::RemoveKey(HKEY_LOCAL_MACHINE, kManagedUninstallKey, win::RegView::Native);
 
     StopFirewallService(kFirewall.consumerService);
     // Without a common-files folder the installer's path would name the drive's root.

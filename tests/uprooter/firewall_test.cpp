@@ -94,10 +94,12 @@ protected:
     // A firewall folder's programs; its shell-service module only when asked.
     void PlaceFirewall(const std::wstring& folder, bool shellModule)
     {
-        for (const wchar_t* program : {L"zlPfwTray.exe", L"zlPfwAgent.exe", L"data\\drv\\zlPfwConfig.exe", L"zlPfwSvc.exe"})
+        for (const wchar_t* program :
+             {L"zlPfwTray.exe", L"zlPfwAgent.exe", L"data\\drv\\zlPfwConfig.exe", L"zlPfwSvc.exe"})
             Place(folder, program);
-        if (shellModule) CopyFileW(BuildPath(L"testbed\\comserver\\comserver.dll").c_str(),
-                                   (folder + L"\\zlPfwShell.dll").c_str(), FALSE);
+        if (shellModule)
+            CopyFileW(BuildPath(L"testbed\\comserver\\comserver.dll").c_str(), (folder + L"\\zlPfwShell.dll").c_str(),
+                      FALSE);
     }
     void PlaceDriver(const wchar_t* name)
     {
@@ -125,14 +127,15 @@ private:
         }
         planted_.clear();
         values_.clear();
-        for (const std::wstring& folder : {tarvo, WindowsFolder() + L"\\Tarvo", standAlone, consumer, api,
-                                           commonFiles + L"\\Zelmar", appData + L"\\Zelmar\\Intrulog",
-                                           appData + L"\\Zelmar\\Home Firewall"})
+        for (const std::wstring& folder :
+             {tarvo, WindowsFolder() + L"\\Tarvo", standAlone, consumer, api, commonFiles + L"\\Zelmar",
+              appData + L"\\Zelmar\\Intrulog", appData + L"\\Zelmar\\Home Firewall"})
             win::RemoveTree(folder);
         DeleteFileW((appData + L"\\Zelmar\\other-product.txt").c_str());
         RemoveDirectoryW((appData + L"\\Zelmar").c_str());
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar");
-        for (const wchar_t* file : {L"zlPfwDrv.sys", L"zlPfwNdis.sys"}) DeleteFileW((DriversFolder() + L"\\" + file).c_str());
+        for (const wchar_t* file : {L"zlPfwDrv.sys", L"zlPfwNdis.sys"})
+            DeleteFileW((DriversFolder() + L"\\" + file).c_str());
         DeleteFileW((system + L"\\zlhfw.dat").c_str());
     }
     std::vector<std::wstring> planted_;
@@ -161,8 +164,8 @@ TEST_F(Firewalls, TarvoFirewallShutsDownInOrderAndGoesWithItsDriversAndKeys)
     EXPECT_EQ(Recorded(), (Lines{"zlPfwTray.exe: short " + tray + "  -shutdown",
                                  "zlPfwAgent.exe: short " + agentProgram + " /INVOKE:Shutdown:NoPrompt",
                                  "zlPfwConfig.exe: short " + config + "  -d " + Narrow(tarvo)}));
-    EXPECT_EQ(ComCalls(), Lines{"DllUnregisterServer 32 " + Narrow(tarvo + L"\\zlPfwShell.dll") +
-                                " com=1 errormode=0x8001"});
+    EXPECT_EQ(ComCalls(),
+              Lines{"DllUnregisterServer 32 " + Narrow(tarvo + L"\\zlPfwShell.dll") + " com=1 errormode=0x8001"});
     EXPECT_FALSE(FolderExists(tarvo));
     for (const wchar_t* driver : {L"zlPfwDrv", L"zlPfwNdis"}) {
         EXPECT_FALSE(FileExists(DriversFolder() + L"\\" + driver + L".sys")) << Narrow(driver);
@@ -257,8 +260,9 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
     EXPECT_EQ(ComCalls(), Lines{"DllUnregisterServer 32 " + Narrow(module) + " com=1 errormode=0x8001"});
     const std::string log = Logged();
     EXPECT_NE(log.find("Running Firewall Un Installation Command\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Checking if need to delete the InstIlApi runonce key\r\nDeleted the InstIlApi runonce key!\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("Checking if need to delete the InstIlApi runonce key\r\nDeleted the InstIlApi runonce key!\r\n"),
+        std::string::npos)
         << log;
     EXPECT_NE(log.find("Successfully launched IL API uninstaller... strCmd = " + Narrow(installer) +
                        ", strParams = " + intrusionArguments + "\r\n"),
