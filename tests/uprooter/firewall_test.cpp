@@ -50,6 +50,37 @@ bool FolderExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A real service, the service stand-in, started; stopped and deleted afterwards.
+class RunningService {
+public:
+    explicit RunningService(const wchar_t* name) : name_(name)
+    {
+        const std::wstring binary = L"\"" + BuildPath(L"testbed\\service\\zlservice.exe") + L"\"";
+        win::ServiceHandle made(CreateServiceW(manager_.get(), name, name, SERVICE_ALL_ACCESS,
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                               binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_TRUE(made && StartServiceW(made.get(), 0, nullptr)) << GetLastError();
+    }
+    ~RunningService()
+    {
+        win::ServiceHandle service(OpenServiceW(manager_.get(), name_, SERVICE_STOP | DELETE));
+        SERVICE_STATUS status{};
+        if (service) ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        Sleep(500);
+        if (service) DeleteService(service.get());
+    }
+    DWORD State() const
+    {
+        win::ServiceHandle service(OpenServiceW(manager_.get(), name_, SERVICE_QUERY_STATUS));
+        SERVICE_STATUS status{};
+        return service && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+    }
+
+private:
+    const wchar_t* name_;
+    win::ServiceHandle manager_{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+};
+
 class Firewalls : public ::testing::Test, public ComponentStage {
 protected:
     const std::wstring tarvo = WindowsFolder() + L"\\Tarvo\\PFW";
@@ -246,6 +277,7 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::string shortTray = Short(tray), shortInstaller = Short(installer), shortTool = Short(tool);
+    RunningService consumerService(L"ZlPfpService"), hostIntrusionService(L"ZlHipFirewall");
 
     EXPECT_TRUE(RemovePersonalFirewallPlus(*uni));
 
@@ -257,6 +289,8 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
                      "zlmhidin.exe: short " + shortTool + " -u AGSFIREWALL -l \"" + Narrow(temp) +
                          "AGSFIREWALL_Uninstall.log\" -x grds.xml Firecore",
                      "zlInstall.exe: short " + shortInstaller + " " + intrusionArguments}));
+    EXPECT_EQ(consumerService.State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(hostIntrusionService.State(), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(ComCalls(), Lines{"DllUnregisterServer 32 " + Narrow(module) + " com=1 errormode=0x8001"});
     const std::string log = Logged();
     EXPECT_NE(log.find("Running Firewall Un Installation Command\r\n"), std::string::npos) << log;
