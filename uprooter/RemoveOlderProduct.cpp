@@ -4,7 +4,7 @@
 #include "FolderCleanup.h"
 #include "LogFile.h"
 #include "MUIHelper.h"
-#include "PendingSteps.h"
+#include "Firewall.h"
 #include "Registrations.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
@@ -117,11 +117,11 @@ void reloUni::removeProduct()
     FindComponents();
     ExtendSearchPath();
 
-    pending::RemoveTarvoFirewall(*this);
-    pending::RemoveManagedFirewall(*this);
-    pending::RemovePersonalFirewallPlus(*this);
-    pending::RestoreWindowsFirewall(*this);
-    pending::RemoveLegacyFirewallKeys(*this);
+    RemoveTarvoFirewall(*this);
+    RemoveManagedFirewall(*this);
+    RemovePersonalFirewallPlus(*this);
+    RestoreWindowsFirewall(*this);
+    RemoveLegacyFirewallKeys();
 
     g_RebootNeeded = 1;
     MarkUploadUninstalling(log_);
