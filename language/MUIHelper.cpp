@@ -4,6 +4,7 @@
 #include "FolderValue.h"
 #include "Handle.h"
 #include "LanguageTables.h"
+#include "Removal.h"
 
 #include <msxml2.h>
 
@@ -87,10 +88,7 @@ bool KeyExists(HKEY root, const wchar_t* path)
 
 void DeleteUserValue(const wchar_t* path, const wchar_t* name)
 {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return;
-    win::Key key(raw);
-    RegDeleteValueW(key.get(), name);
+    win::removal::RemoveValue(HKEY_CURRENT_USER, path, win::RegView::Native, name);
 }
 
 // The attribute's text; empty when the element lacks it.
@@ -254,7 +252,9 @@ bool CMUIHelper::ResetConfiguredLanguage()
     win::Key key(raw);
     std::wstring text;
     if (ReadBoundedString(key.get(), L"LANGID", kLanguageIdChars, text) != ERROR_SUCCESS) return true;
-    if (RegDeleteValueW(key.get(), L"LANGID") != ERROR_SUCCESS) return false;
+    key.reset();
+    if (!win::removal::RemoveValue(HKEY_CURRENT_USER, kDesktopUiKey, win::RegView::Native, L"LANGID").gone())
+        return false;
     // The components keep their own copy of the choice.
     if (KeyExists(HKEY_LOCAL_MACHINE, kQuellorReloComponent)) DeleteUserValue(kQlCoreUserKey, L"PreferredLanguage");
     if (KeyExists(HKEY_LOCAL_MACHINE, kBrowseProtectionComponent))
