@@ -1,6 +1,7 @@
 #include "Deletion.h"
 
 #include "Handle.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
 #include "RemovalCalls.h"
@@ -22,11 +23,6 @@ constexpr size_t kLineChars = 4096;
 constexpr DWORD kHiddenSystemLink = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
 
 constexpr int kRenameCandidates = 1000;
-
-bool Exists(const wchar_t* path)
-{
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Formats into buffer; false when the text does not fit.
 bool Format(wchar_t* buffer, size_t chars, const wchar_t* format, ...)
@@ -54,7 +50,7 @@ std::wstring ThrowAwayName(const std::wstring& folder)
 {
     wchar_t name[MAX_PATH] = {};
     if (GetTempFileNameW(folder.c_str(), L"uni", 0, name) != 0) {
-        if (Exists(name)) removal_calls::DeleteOneFile(name);
+        if (win::PathExists(name)) removal_calls::DeleteOneFile(name);
         return name;
     }
     std::wstring candidate;
@@ -63,7 +59,7 @@ std::wstring ThrowAwayName(const std::wstring& folder)
         _snwprintf(file, 16, L"uni%05d.tmp", i);
         file[15] = L'\0';
         candidate = folder + L"\\" + file;
-        if (!Exists(candidate.c_str())) break;
+        if (!win::PathExists(candidate.c_str())) break;
     }
     return candidate;
 }
@@ -119,8 +115,8 @@ private:
             }
             SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
             Log(L"Nukedir - Deleting file %s", path);
-            if (Exists(path) && !removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
-                if (Exists(path)) LeaveForRestart(path);
+            if (win::PathExists(path) && !removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
+                if (win::PathExists(path)) LeaveForRestart(path);
                 Log(L"Nukedir - Could not delete file %s, adding to pending delete operations", path);
             }
         } while (FindNextFileW(find.get(), &data));
@@ -179,7 +175,7 @@ void MarkForDeleteAtRestart(const wchar_t* path)
 
 bool DeleteByRename(const wchar_t* path)
 {
-    if (path == nullptr || !Exists(path)) return true;
+    if (path == nullptr || !win::PathExists(path)) return true;
     std::wstring folder = path;
     const size_t last = folder.find_last_of(L'\\');
     folder.resize(last == std::wstring::npos ? 0 : last);
@@ -191,10 +187,10 @@ bool DeleteByRename(const wchar_t* path)
 
 bool RemoveFile(const wchar_t* path)
 {
-    if (path == nullptr || !Exists(path)) return true;
+    if (path == nullptr || !win::PathExists(path)) return true;
     if (removal_calls::DeleteOneFile(path)) return true;
     if (DeleteByRename(path)) return true;
-    if (Exists(path)) LeaveForRestart(path);
+    if (win::PathExists(path)) LeaveForRestart(path);
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include "ComponentNames.h"
 #include "KillProcess.h"
 #include "LaunchAndWait.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
 #include "Registry.h"
@@ -10,14 +11,12 @@
 #include "Scanners.h"
 #include "ServiceStop.h"
 
-#include <shlobj.h>
 
 namespace {
 
 namespace removal = win::removal;
 
 constexpr wchar_t kMainKeyPath[] = L"SOFTWARE\\Zelmar\\ManagedServices";
-constexpr wchar_t kInstallSubfolder[] = L"\\Zelmar\\Managed Quellor";
 constexpr wchar_t kCoreKeyPath[] = L"SOFTWARE\\Zelmar\\ZuzadaZozi";
 constexpr wchar_t kCurrentVersionPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr wchar_t kCommonFilesValue[] = L"CommonFilesDir";
@@ -41,18 +40,6 @@ constexpr ComponentKey kComponentKeys[] = {
 
 // The suite's program folders, in search-path order.
 constexpr const wchar_t* kProgramSubfolders[] = {L"\\Qengine", L"\\Firewall", L"\\Agent", L"\\Shared"};
-
-bool FileExists(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool FolderExists(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 // A log for one step's launches, writing where the removal object's log does.
 class StepLog {
@@ -104,13 +91,7 @@ void EndProcesses(CKillProcHolder& killer, const wchar_t* const* names, size_t c
 
 }  // namespace
 
-std::wstring SuiteInstallFolder()
-{
-    wchar_t programFiles[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles)))
-        programFiles[0] = L'\0';
-    return std::wstring(programFiles) + kInstallSubfolder;
-}
+std::wstring SuiteInstallFolder() { return GetSpecialFolder(0); }
 
 bool reloUni::FindComponents()
 {
@@ -187,10 +168,10 @@ void reloUni::RunComponentUninstallers()
     StepLog step(*this);
 
     const std::wstring filterTool = installFolder_ + L"\\Qengine\\olaavfin.exe";
-    if (FileExists(filterTool)) LaunchAndWait(filterTool, L" -u", step.get(), 1);
+    if (win::FileExists(filterTool)) LaunchAndWait(filterTool, L" -u", step.get(), 1);
 
     const std::wstring driverInstaller = installFolder_ + (IsWow64() ? L"\\Qengine64" : L"\\Qengine") + kDriverInstaller;
-    if (FileExists(driverInstaller)) {
+    if (win::FileExists(driverInstaller)) {
         std::wstring arguments = L" -u";
         for (const wchar_t* driver : kComponentNames.drivers) arguments += std::wstring(L" ") + driver;
         log_.Log(L"Launching %s%s", driverInstaller.c_str(), arguments.c_str());
@@ -202,7 +183,7 @@ void reloUni::RunComponentUninstallers()
 
     std::wstring coreFolder;
     if (!GetCoreCacheDir(coreFolder) && !GetSyscoreDir(coreFolder)) return;
-    if (!FolderExists(coreFolder)) return;
+    if (!win::FolderExists(coreFolder)) return;
     const removal::Judgement judged = removal::Judge(coreFolder);
     if (!judged.allowed()) {
         log_.Log(L"reloUni::RunComponentUninstallers - refusing core folder %s", coreFolder.c_str());
@@ -229,7 +210,7 @@ void reloUni::RunComponentUninstallers()
     win::Key coreKey;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kCoreKeyPath, KEY_READ, win::RegView::Native, coreKey) == ERROR_SUCCESS) {
         std::wstring cache;
-        if (GetCoreCacheDir(cache) && FolderExists(cache)) {
+        if (GetCoreCacheDir(cache) && win::FolderExists(cache)) {
             log_.Log(L"Deleting SYSCORE install cache %s", cache.c_str());
             RestartNoter noter;
             removal::RemoveFolderTree(cache, removal::Guard::Standard, removal::InUse::LeaveForRestart, &noter);

@@ -9,8 +9,8 @@
 
 #include <string>
 
-// The suite's install folder: the Program Files folder followed by
-// "\\Zelmar\\Managed Quellor".
+// The suite's install folder: the anti-virus product folder of the platform
+// facts ("Zelmar\\Managed Quellor" in Program Files), empty when unknown.
 std::wstring SuiteInstallFolder();
 
 // Tells the tray program " /CloseAll", then ends the suite's other desktop

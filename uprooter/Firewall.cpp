@@ -3,6 +3,7 @@
 #include "ComponentNames.h"
 #include "Deletion.h"
 #include "LaunchAndWait.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
@@ -113,14 +114,6 @@ constexpr wchar_t kHostIntrusionArguments[] = L"-u AGSFIREWALL -x grds.xml Firec
 constexpr const wchar_t* kSharedKeys[] = {L"SOFTWARE\\Zelmar\\SharedModules", L"SOFTWARE\\Zelmar\\ZSC"};
 constexpr wchar_t kIntrusionLogFolder[] = L"\\Zelmar\\Intrulog";
 
-// True if path is an existing folder (folder) or file (!folder).
-bool Exists(const std::wstring& path, bool folder)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
-}
-bool FileExists(const std::wstring& path) { return Exists(path, false); }
-bool FolderExists(const std::wstring& path) { return Exists(path, true); }
 
 std::wstring WithSlash(std::wstring folder)
 {
@@ -185,7 +178,7 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
 {
     std::wstring core;
     if (!GetZuzadaZoziFolderFromCommonFiles(core) && !GetZuzadaZoziFolder(core)) return;
-    if (!FolderExists(core)) return;
+    if (!win::FolderExists(core)) return;
     if (!removal::Judge(core).allowed()) {
         log.Log(L"RemovePersonalFirewallPlus - refusing core folder %s", core.c_str());
         return;
@@ -260,16 +253,16 @@ std::wstring FindFirewallFolder(FirewallVariant variant)
     const std::wstring programFiles = WithSlash(GetSpecialFolder(1));
     if (programFiles.empty()) return programFiles;
     const std::wstring managed = programFiles + kFirewall.managedFolder;
-    if (FolderExists(managed)) return managed;
+    if (win::FolderExists(managed)) return managed;
     const std::wstring standAlone = programFiles + kFirewall.standAloneManagedFolder;
-    return FolderExists(standAlone) ? standAlone : managed;
+    return win::FolderExists(standAlone) ? standAlone : managed;
 }
 
 void ShutDownAndRemoveFirewallFolder(const std::wstring& folder, CLogFile& log)
 {
-    if (!FolderExists(folder)) return;
+    if (!win::FolderExists(folder)) return;
     const std::wstring shellModule = folder + L"\\" + kFirewall.shellModule;
-    if (FileExists(shellModule)) {
+    if (win::FileExists(shellModule)) {
         Launch(folder + L"\\" + kFirewall.trayProgram, L" -shutdown", log);
         Launch(folder + L"\\" + kFirewall.agentProgram, L"/INVOKE:Shutdown:NoPrompt", log);
         Launch(folder + L"\\data\\drv\\" + kFirewall.configProgram, L" -d " + folder, log);
@@ -290,7 +283,7 @@ void RemoveFirewallDrivers()
     const std::wstring drivers = std::wstring(windows) + L"\\system32\\drivers\\";
     for (size_t i = 0; i < 2; ++i) {
         const std::wstring file = drivers + kFirewall.driverFiles[i];
-        if (!FileExists(file)) continue;
+        if (!win::FileExists(file)) continue;
         RemoveFile(file.c_str());
         DeleteMachineTree((std::wstring(kServicesKey) + kFirewall.driverServices[i]).c_str());
     }
@@ -335,14 +328,14 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
     if (!commonFiles.empty())
         Launch(commonFiles + kFirewall.commonInstaller,
                L"\"" + programFiles + kFirewall.apiSetupFile + L"\" /uninstall", log);
-    if (FolderExists(consumerFolder)) Nukedir(consumerFolder.c_str());
+    if (win::FolderExists(consumerFolder)) Nukedir(consumerFolder.c_str());
 
     RemoveHostIntrusionFirewall(log);
     if (!commonFiles.empty()) RemoveIntrusionMonitorApi(commonFiles, log);
 
     for (const wchar_t* key : kSharedKeys) DeleteMachineTree(key);
     const std::wstring data = CommonAppData();
-    if (!data.empty() && FolderExists(data + kIntrusionLogFolder)) Nukedir((data + kIntrusionLogFolder).c_str());
+    if (!data.empty() && win::FolderExists(data + kIntrusionLogFolder)) Nukedir((data + kIntrusionLogFolder).c_str());
     return true;
 }
 
@@ -352,7 +345,7 @@ void UnregisterFirewallModules(const std::wstring& folder)
         const std::wstring name = LoadLocalizedString(id);
         if (name.empty() || name == L"0") break;
         const std::wstring module = folder + L"\\" + name;
-        if (FileExists(module)) UnregisterServerInProcess(module.c_str());
+        if (win::FileExists(module)) UnregisterServerInProcess(module.c_str());
     }
 }
 
@@ -376,10 +369,10 @@ void RemoveConsumerFirewallData()
     if (winVersion().MajorVersion() > 4) {
         const std::wstring data = CommonAppData();
         const std::wstring folder = data + L"\\" + kFirewall.legacyDataFolder;
-        if (!data.empty() && FolderExists(folder)) Nukedir(folder.c_str());
+        if (!data.empty() && win::FolderExists(folder)) Nukedir(folder.c_str());
         const std::wstring system = GetSpecialFolder(4);
         const std::wstring status = system + L"\\" + kFirewall.legacyStatusFile;
-        if (!system.empty() && FolderExists(system) && FileExists(status))
+        if (!system.empty() && win::FolderExists(system) && win::FileExists(status))
             removal::RemoveFile(status, removal::Guard::Standard, removal::InUse::Fail);
         return;
     }
@@ -387,7 +380,7 @@ void RemoveConsumerFirewallData()
     if (!windows.empty()) {
         for (const wchar_t* appData : {L"All Users\\Application Data\\", L"Application Data\\"}) {
             const std::wstring folder = windows + appData + kFirewall.legacyDataFolder;
-            if (FolderExists(folder)) Nukedir(folder.c_str());
+            if (win::FolderExists(folder)) Nukedir(folder.c_str());
         }
     }
     wchar_t system[kFolderChars] = {};

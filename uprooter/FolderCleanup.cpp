@@ -2,6 +2,7 @@
 
 #include "Deletion.h"
 #include "Handle.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "UserHives.h"
 
@@ -55,8 +56,6 @@ bool IsJunctionLike(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kJunctionLike) == kJunctionLike;
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::wstring& path)
 {
@@ -227,7 +226,7 @@ void reloUni::removeRogueTVOTmpFolders(const std::wstring& folder)
         log_.Log(L"removeRogueTVOTmpFolders - File %s found in parent folder %s, deleting", name, folder.c_str());
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         // Deletes, else moves aside, else leaves it for the restart.
-        if (!RemoveFile(path.c_str()) && Exists(path)) {
+        if (!RemoveFile(path.c_str()) && win::PathExists(path)) {
             log_.Log(L"removeRogueTVOTmpFolders- Could not delete %s, added to pending delete list.", path.c_str());
         }
     } while (FindNextFileW(find.get(), &data));
@@ -294,7 +293,7 @@ void SmartCleanCommonFilesZelmarFolder(reloUni& uni)
         const std::wstring cache = location + kCatalogCache;
         if (!pass.cacheOnlyIfPresent) {
             MarkForDeleteAtRestart(cache.c_str());
-        } else if (Exists(cache)) {
+        } else if (win::PathExists(cache)) {
             log.Log(L"SmartCleanCommonFilesZelmarFolder: Pre-deletion of file: %s", cache.c_str());
             MarkForDeleteAtRestart(cache.c_str());
         }

@@ -4,6 +4,7 @@
 #include "Deletion.h"
 #include "LogFile.h"
 #include "NetwardenCleanup.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "RegistrationNames.h"
 #include "RegistryLinks64.h"
@@ -162,11 +163,6 @@ bool SameText(const std::wstring& a, const std::wstring& b)
     return true;
 }
 
-bool IsBareName(const std::wstring& name)
-{
-    return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
-}
-
 bool HasParentStep(const std::wstring& subfolder)
 {
     size_t start = 0;
@@ -183,7 +179,7 @@ bool HasParentStep(const std::wstring& subfolder)
 // Programs folder itself, anything above or beside it, or name a link path.
 std::wstring GroupFolder(const std::wstring& programs, const std::wstring& subfolder, const std::wstring& link)
 {
-    if (!IsBareName(link) || HasParentStep(subfolder)) return {};
+    if (!win::IsBareFileName(link) || HasParentStep(subfolder)) return {};
     std::wstring folder = removal::Judge(programs + subfolder).path;
     const std::wstring top = removal::Judge(programs).path + L"\\";
     if (folder.size() <= top.size() || !SameText(folder.substr(0, top.size()), top)) return {};

@@ -3,6 +3,7 @@
 #include "Deletion.h"
 #include "Handle.h"
 #include "LaunchAndWait.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
@@ -85,23 +86,6 @@ struct CoreScriptScanner {
 constexpr CoreScriptScanner kCoreScanner64 = {L"szBinary64", L"szInstallDir64"};
 constexpr CoreScriptScanner kCoreScanner32 = {L"szBinary32", L"szInstallDir32"};
 
-constexpr const wchar_t* kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"CONIN$", L"CONOUT$", L"COM1",
-                                           L"COM2", L"COM3", L"COM4", L"COM5", L"COM6",   L"COM7",    L"COM8",
-                                           L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4",   L"LPT5",    L"LPT6",
-                                           L"LPT7", L"LPT8", L"LPT9", L"CLOCK$"};
-
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool FolderExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The new form of a scanner key opens inside the registry transaction when
 // one is in use and Advapi32 has the transacted open; plainly otherwise.
 LONG OpenNewForm(const wchar_t* path, REGSAM access, HANDLE transaction, win::Key& out)
@@ -162,7 +146,7 @@ void RemoveScannerKeys(const ScannerKeys& keys, HANDLE transaction, CLogFile& lo
 bool ReadFileName(HKEY key, const wchar_t* value, std::wstring& name, CLogFile& log)
 {
     if (key == nullptr || win::ReadString(key, value, name) != ERROR_SUCCESS) return false;
-    if (IsBareFileName(name)) return true;
+    if (win::IsBareFileName(name)) return true;
     log.Log(L"uprooter.Exe, refusing %s \"%s\": not a bare file name", value, name.c_str());
     return false;
 }
@@ -195,7 +179,7 @@ void UnregisterCoreScanner(HKEY key, const CoreScriptScanner& scanner, CLogFile&
 void UnregisterMasked(const std::wstring& folder, const wchar_t* mask, CLogFile& log)
 {
     log.Log(L"Checking for: %s\\%s", folder.c_str(), mask);
-    if (FolderExists(folder)) miscHelper::unRegFileFromMask(folder.c_str(), mask, log);
+    if (win::FolderExists(folder)) miscHelper::unRegFileFromMask(folder.c_str(), mask, log);
 }
 
 // Calls found(path) for each name of the string-table list from first while
@@ -210,32 +194,21 @@ void ForEachListedFile(const std::wstring& folder, UINT first, UINT last, CLogFi
         if (name.empty() || name == L"0") return;
         const std::wstring path = folder + L"\\" + name;
         log.Log(L"Unregistering: %s", path.c_str());
-        if (FileExists(path)) found(path);
+        if (win::FileExists(path)) found(path);
     }
 }
 
 // Deletes one intrusion-prevention file; what stays is left for the restart.
 void RemoveIntrusionFile(const std::wstring& path, CLogFile& log)
 {
-    if (!FileExists(path)) return;
+    if (!win::FileExists(path)) return;
     log.Log(L"Deleting %s", path.c_str());
-    if (!RemoveFile(path.c_str()) && FileExists(path))
+    if (!RemoveFile(path.c_str()) && win::FileExists(path))
         log.Log(L"Unable to rename/delete file %s, added to pending list", path.c_str());
 }
 
 }  // namespace
 
-bool IsBareFileName(const std::wstring& name)
-{
-    if (name.empty() || name == L"." || name == L"..") return false;
-    if (name.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) return false;
-    // A device answers to its name with any extension and trailing blanks or dots.
-    std::wstring stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    for (const wchar_t* device : kDeviceNames)
-        if (lstrcmpiW(stem.c_str(), device) == 0) return false;
-    return name.back() != L'.' && name.back() != L' ';
-}
 
 void DisableScannerOperation()
 {
@@ -249,7 +222,7 @@ void reloUni::RemoveOldScanners()
     DisableScannerOperation();
     const std::wstring engine =
         installFolder_ + (IsWow64() ? L"\\Qengine64\\" : L"\\Qengine\\") + kScannerNames.oldEngineLibrary;
-    if (!FileExists(engine)) return;
+    if (!win::FileExists(engine)) return;
     log_.Log(L"Uninstall Pre-QLCORE 14.2 Email and Script scanners");
     uninstEmailScanner();
     RemoveScriptScannerFiles(*this);

@@ -54,6 +54,3 @@ void UnregisterExeList(const std::wstring& folder, UINT first, UINT last, CLogFi
 // drivers; what cannot go now is left for the restart.
 void RemoveIntrusionPreventionFiles(reloUni& uni);
 
-// True for a plain file name: not empty, no separator, drive, wildcard,
-// "." or ".." and no device name.
-bool IsBareFileName(const std::wstring& name);

@@ -2,6 +2,7 @@
 
 #include "Handle.h"
 #include "LaunchAndWait.h"
+#include "Paths.h"
 #include "PlatformInfo.h"
 #include "Unregister.h"
 #include "Wow64.h"
@@ -12,12 +13,6 @@ constexpr size_t kPatternChars = 520;
 constexpr size_t kWindowsFolderChars = 261;
 constexpr wchar_t kUserServiceMask[] = L"tvUsrSrv*.exe";
 constexpr wchar_t kInvalidArguments[] = L"reloUni::unRegFileFromMask: Invalid Arguments!\r\n";
-
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 std::wstring WithSeparator(const wchar_t* folder)
 {
@@ -73,7 +68,7 @@ void UnregisterExe(const std::wstring& file, CLogFile& log)
         return;
     }
     log.Log(L"Unregistering: %s", file.c_str());
-    if (!FileExists(file)) return;
+    if (!win::FileExists(file)) return;
     LaunchLog launch(log.Path());
     LaunchAndWait(file, L" /UnregServer", launch.get(), 1);
 }
@@ -91,7 +86,7 @@ void unRegFileFromMask(const wchar_t* folder, const wchar_t* mask, CLogFile& log
                  L"miscHelper::unRegFileFromMask: Error Parsing directory %s \r\n for %s \r\n Lasterror: %d \r\n", log,
                  [&](const std::wstring& path) {
                      log.Log(L"Found: %s", path.c_str());
-                     if (!FileExists(path)) {
+                     if (!win::FileExists(path)) {
                          log.Log(L"miscHelper::unRegFileFromMask: Path to %s could not be found", path.c_str());
                      } else if (wow64) {
                          UnregisterServerWow64(L"/s /u \"" + path + L"\"");
@@ -118,7 +113,7 @@ void unRegFileFromMask(const wchar_t* folder, CLogFile& log)
                  L"CHelper::unRegFileFromMask: Error Parsing directory %s \r\n for %s \r\n Lasterror: %d \r\n", log,
                  [&](const std::wstring& path) {
                      log.Log(L"Found: %s", path.c_str());
-                     if (FileExists(path)) miscHelper::UnregisterExe(path, log);
+                     if (win::FileExists(path)) miscHelper::UnregisterExe(path, log);
                      else log.Log(L"Path to %s could not be found", path.c_str());
                  });
 }

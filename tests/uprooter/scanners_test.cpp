@@ -7,6 +7,8 @@
 #include "Scanners.h"
 #include "Wow64.h"
 
+#include "Paths.h"
+
 #include <gtest/gtest.h>
 
 using namespace scanner_testing;
@@ -190,11 +192,11 @@ TEST_F(Scanners, RegistryFileNamesThatAreNotBareNamesAreRefused)
 TEST(BareFileNames, OnlyPlainNamesPass)
 {
     for (const wchar_t* name : {L"zlsproxy.dll", L"ql Outlook.dll", L"a..b.dll", L"CONSOLE.dll", L"COM10.dll"})
-        EXPECT_TRUE(IsBareFileName(name)) << Narrow(name);
+        EXPECT_TRUE(win::IsBareFileName(name)) << Narrow(name);
     for (const wchar_t* name : {L"", L".", L"..", L"..\\x.dll", L"a/b.dll", L"C:x.dll", L"C:\\x.dll", L"\\\\?\\C:\\x",
                                 L"NUL", L"nul.dll", L"COM1.txt", L"lpt3", L"CON .dll", L"x*.dll", L"x?.dll", L"x.dll.",
                                 L"x.dll "})
-        EXPECT_FALSE(IsBareFileName(name)) << Narrow(name);
+        EXPECT_FALSE(win::IsBareFileName(name)) << Narrow(name);
 }
 
 // 64-bit Windows: the 64-bit library first, then the 32-bit one, each by the
