@@ -110,7 +110,7 @@ private:
             }
             // Setting attributes on a link would reach what it points to.
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                Log(L"Nukedir - Not following link %s", path);
+                Link(path);
                 continue;
             }
             SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
@@ -139,12 +139,21 @@ private:
             }
             if (IsRootRecycleFolder(path)) continue;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                Log(L"Nukedir - Not following link %s", path);
+                Link(path);
                 continue;
             }
             Log(L"Nukedir - Traversing into %s", path);
             Folder(path);
         } while (FindNextFileW(find.get(), &data));
+    }
+
+    // A link inside the tree goes itself, never followed, so that the folders
+    // holding it can go; one that cannot go now waits for the restart.
+    void Link(const wchar_t* path)
+    {
+        Log(L"Nukedir - Not following link %s, removing the link itself", path);
+        if (!removal_calls::RemoveOneLink(path))
+            Log(L"Nukedir - Could not remove link %s, adding to pending delete operations", path);
     }
 
     // The recycle folder at the root of a drive is never entered.

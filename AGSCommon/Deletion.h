@@ -28,7 +28,8 @@ using RunLogLine = std::function<void(const wchar_t* line)>;
 
 // Deletes a folder tree: the files of a folder, then its sub-folders depth
 // first, then the folder; what cannot go is left for the restart. Never
-// enters a link, nor a folder named "RECYCLED..." at the root of a drive.
+// enters a link (a link inside goes itself; a link given as the folder is
+// refused), nor a folder named "RECYCLED..." at the root of a drive.
 void Nukedir(const wchar_t* folder, const RunLogLine& log);
 // The same without any log line.
 void Nukedir(const wchar_t* folder);

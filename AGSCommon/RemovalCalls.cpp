@@ -75,6 +75,11 @@ bool RemoveOneFolder(const wchar_t* path)
     return Answer(removal::RemoveEmptyFolder(path ? path : L"", removal::Guard::Standard));
 }
 
+bool RemoveOneLink(const wchar_t* path)
+{
+    return Answer(removal::RemoveLink(path ? path : L"", removal::Guard::Standard, removal::InUse::LeaveForRestart));
+}
+
 bool MoveAside(const wchar_t* from, const wchar_t* to)
 {
     std::wstring source, target;

@@ -95,10 +95,50 @@ Record RemoveOneFile(const std::wstring& path, InUse inUse)
 // A link goes itself: a folder link as a folder, a file link as a file (which
 // removes the link on Windows); its attributes are left alone, since setting
 // them may reach the target.
-Record RemoveLink(const std::wstring& path, bool folder)
+Record RemoveOneLink(const std::wstring& path, bool folder, InUse inUse)
 {
     const bool ok = (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) != FALSE;
-    return Result(Kind::Link, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+    Record r = Result(Kind::Link, path, ok, ok ? ERROR_SUCCESS : GetLastError());
+    if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
+    if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        r.outcome = Outcome::LeftForRestart;
+    else
+        r.restartError = GetLastError();
+    return r;
+}
+
+bool IsProtectedOrAbove(const std::wstring& canonical)
+{
+    for (const std::wstring& folder : ProtectedFolders())
+        if (IsAtOrBelow(folder, canonical)) return true;
+    return false;
+}
+
+// The link's canonical path: its folder judged as any path (which may be a
+// protected folder or a drive root, since only the link goes), its own name
+// a plain one. Refused otherwise.
+Record JudgeLink(const std::wstring& path, Guard guard, std::wstring& canonical)
+{
+    const size_t cut = path.find_last_of(L"\\/");
+    const std::wstring name = cut == std::wstring::npos ? std::wstring() : path.substr(cut + 1);
+    // "C:\link": the folder is the root of the drive.
+    Judgement folder = Judge(cut == std::wstring::npos ? std::wstring() : path.substr(0, cut == 2 ? 3 : cut), guard);
+    if (name.empty() || name == L"." || name == L".." || !IsPlainDrivePath(path)) folder.verdict = Verdict::Malformed;
+    if (folder.verdict == Verdict::Protected || folder.verdict == Verdict::DriveRoot) folder.verdict = Verdict::Allowed;
+    if (!folder.allowed()) {
+        folder.path = path;
+        return Refusal(Kind::Link, folder);
+    }
+    bool linkMet = false;
+    DWORD error = ERROR_SUCCESS;
+    const std::wstring joined = folder.path + (folder.path.back() == L'\\' ? L"" : L"\\") + name;
+    if (!MakeCanonical(joined, canonical, linkMet, error)) canonical = joined;
+    Judgement own;
+    own.path = canonical;
+    own.verdict = error != ERROR_SUCCESS ? Verdict::Unverifiable : IsProtectedOrAbove(canonical) ? Verdict::Protected
+                                                                                                  : Verdict::Allowed;
+    own.error = error;
+    return own.allowed() ? Record{} : Refusal(Kind::Link, own);
 }
 
 void Report(const Record& record, TreeListener* listener)
@@ -121,7 +161,7 @@ void RemoveContents(const std::wstring& folder, InUse inUse, TreeListener* liste
         const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (listener && !listener->Entering(path, directory && !link)) continue;
         if (link) {
-            Report(RemoveLink(path, directory), listener);
+            Report(RemoveOneLink(path, directory, InUse::Fail), listener);
         } else if (directory) {
             RemoveContents(path, inUse, listener);
             Report(RemoveOneFolder(path), listener);
@@ -280,6 +320,23 @@ Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, Tree
         return RemoveOneFolder(canonical);
     });
     Report(r, listener);
+    return r;
+}
+
+Record RemoveLink(const std::wstring& path, Guard guard, InUse inUse)
+{
+    std::wstring canonical;
+    Record r = JudgeLink(path, guard, canonical);
+    if (r.outcome != Outcome::Refused) {
+        const DWORD attributes = GetFileAttributesW(canonical.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            r = Result(Kind::Link, canonical, false, GetLastError());
+        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            r = Result(Kind::Link, canonical, false, ERROR_NOT_A_REPARSE_POINT);
+        else
+            r = RemoveOneLink(canonical, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, inUse);
+    }
+    Notify(r);
     return r;
 }
 

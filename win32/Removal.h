@@ -121,6 +121,14 @@ Record RemoveEmptyFolder(const std::wstring& path, Guard guard);
 // The result is the top's.
 Record RemoveFolderTree(const std::wstring& path, Guard guard, InUse inUse, TreeListener* listener = nullptr);
 
+// Removes a link itself (a folder link as a folder, a file link as a file);
+// what it leads to stays. The folder holding it is judged like any path (no
+// link on the way, Sweeper's guard), but may be a protected folder; the link's
+// own path must not be one. A path that is not a link is left alone (Failed,
+// ERROR_NOT_A_REPARSE_POINT). InUse::LeaveForRestart registers a link that
+// cannot go now for deletion at the restart.
+Record RemoveLink(const std::wstring& path, Guard guard, InUse inUse);
+
 // --- Registry ----------------------------------------------------------------------
 
 // Hooks of a key-tree walk, in the walk's order for each key.

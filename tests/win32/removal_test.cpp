@@ -160,6 +160,61 @@ TEST(RemovalVerdicts, PathFormsAgainstBothGuards)
     }
 }
 
+// A link goes itself, never what it leads to; its own path is judged without
+// its last component, so a link is the one thing it removes.
+TEST(RemovalLinks, ALinkGoesItselfAndNothingElse)
+{
+    using win::removal::InUse;
+    using win::removal::Outcome;
+    const std::wstring links = L"C:\\zltest-links", link = links + L"\\install\\Endpoint\\sub\\linked";
+    ASSERT_TRUE(FileExists(links + L"\\target\\precious.txt")) << "the link fixture (links.sh) did not run";
+    struct Case {
+        std::wstring path;
+        Outcome outcome;
+        DWORD error;
+    };
+    const std::vector<Case> refusedOrLeft = {
+        {L"linked", Outcome::Refused, win::removal::kRefusedMalformed},
+        {links + L"\\via\\Endpoint", Outcome::Refused, win::removal::kRefusedLink},
+        {links + L"\\install\\Endpoint\\sub\\linked\\..", Outcome::Refused, win::removal::kRefusedMalformed},
+        {ShellFolder(CSIDL_PROFILE), Outcome::Refused, win::removal::kRefusedProtected},
+        {links + L"\\install\\Endpoint", Outcome::Failed, ERROR_NOT_A_REPARSE_POINT},
+        {links + L"\\install\\missing", Outcome::AlreadyAbsent, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : refusedOrLeft) {
+        const win::removal::Record r = win::removal::RemoveLink(c.path, Guard::Standard, InUse::Fail);
+        EXPECT_EQ(r.outcome, c.outcome) << Narrow(c.path);
+        EXPECT_EQ(r.error, c.error) << Narrow(c.path);
+        EXPECT_EQ(r.kind, win::removal::Kind::Link) << Narrow(c.path);
+    }
+    EXPECT_TRUE(FileExists(links + L"\\install\\Endpoint\\inner.txt"));
+
+    // Windows removes the link at once; Wine cannot remove a folder link from
+    // Windows code (docs/wine.md), so there it waits for the restart.
+    const win::removal::Record now = win::removal::RemoveLink(link, Guard::Standard, InUse::Fail);
+    EXPECT_EQ(now.path, link);
+    EXPECT_TRUE(now.outcome == Outcome::Removed || (now.outcome == Outcome::Failed && FileExists(link)));
+    if (now.outcome == Outcome::Failed) {
+        // The pending list is put back afterwards, so the next restart of this prefix keeps the fixture.
+        win::Key key;
+        ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, win::RegView::Native, key),
+                  ERROR_SUCCESS);
+        std::vector<BYTE> saved(65536);
+        DWORD bytes = static_cast<DWORD>(saved.size());
+        const bool had = RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, saved.data(),
+                                          &bytes) == ERROR_SUCCESS;
+        const win::removal::Record later = win::removal::RemoveLink(link, Guard::Standard, InUse::LeaveForRestart);
+        EXPECT_EQ(later.outcome, Outcome::LeftForRestart);
+        if (had)
+            RegSetValueExW(key.get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ, saved.data(), bytes);
+        else
+            RegDeleteValueW(key.get(), L"PendingFileRenameOperations");
+    }
+    EXPECT_TRUE(FileExists(links + L"\\target\\precious.txt")) << "the link's target lost its content";
+    EXPECT_TRUE(FileExists(links + L"\\target\\Endpoint\\victim.txt"));
+}
+
 // A registry link below a tree goes itself; its target and the target's
 // subkeys stay. This is how every tree removal of the programs walks.
 TEST(RemovalKeys, TreeWithARegistryLinkRemovesTheLinkNotItsTarget)
