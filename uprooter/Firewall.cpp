@@ -10,6 +10,7 @@
 #include "ServiceStop.h"
 #include "Unregister.h"
 #include "UprooterStrings.h"
+#include "Wow64.h"
 #include "reloUni.h"
 
 #include <shlobj.h>
@@ -281,6 +282,9 @@ void RemoveFirewallDrivers()
     UINT n = GetSystemWindowsDirectoryW(windows, kFolderChars);
     if (n == 0 || n >= kFolderChars) return;
     const std::wstring drivers = std::wstring(windows) + L"\\system32\\drivers\\";
+    // The drivers of 64-bit Windows lie in its own system folder, which this
+    // 32-bit program reaches only with redirection off.
+    win::FsRedirectionOff redirection;
     for (size_t i = 0; i < 2; ++i) {
         const std::wstring file = drivers + kFirewall.driverFiles[i];
         if (!win::FileExists(file)) continue;

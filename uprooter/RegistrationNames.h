@@ -93,7 +93,7 @@ inline const RegistrationNames kRegistrationNames = {
      L"SOFTWARE\\Zelmar\\ZuzadaZozi", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Managed Quellor",
      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Cloudward",
      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo Managed Services"},
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZelmarFirewallAPI",
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Firewall API",
     L"ZlSentry",
     {
         {IDS_GROUP_FOLDER, L"\\Zelmar Cloudward\\", IDS_GROUP_CONSOLE_LINK, L"Zelmar Cloudward Console"},

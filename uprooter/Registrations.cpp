@@ -210,6 +210,22 @@ std::wstring GroupText(UINT identifier, const wchar_t* fallback)
     return text.empty() ? fallback : text;
 }
 
+// The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
+// "szMenuSubDir") and the link, only when all three values are non-empty.
+bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
+{
+    win::Key menu;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kMenuKey, KEY_READ, RegView::Native, menu) != ERROR_SUCCESS) return false;
+    wchar_t dir[kMenuValueChars] = {}, subDir[kMenuValueChars] = {}, linkName[kMenuValueChars] = {};
+    win::ReadStringInto(menu.get(), L"szMenuDir", dir, kMenuValueChars);
+    win::ReadStringInto(menu.get(), L"szMenuSubDir", subDir, kMenuValueChars);
+    win::ReadStringInto(menu.get(), L"szMenuLink", linkName, kMenuValueChars);
+    if (dir[0] == L'\0' || subDir[0] == L'\0' || linkName[0] == L'\0') return false;
+    subfolder = std::wstring(dir) + subDir;
+    link = linkName;
+    return true;
+}
+
 // --- Windows Installer codes ---------------------------------------------------------
 
 bool IsBracedGuid(const std::wstring& text)
@@ -258,6 +274,9 @@ void RemoveBrowserProtectionRegistrations(reloUni& uni)
 void RemoveRegistrationLeftovers(reloUni& uni)
 {
     CLogFile& log = uni.Log();
+    // The agent's key goes below; the program groups' step still needs its menu entry.
+    std::wstring subfolder, link;
+    if (ReadMenuEntry(subfolder, link)) uni.RememberMenuEntry(subfolder, link);
     RemoveNotificationData(log);
     RemoveComRegistrations();
     RemoveLaunchValues(log, winVersion().IsNT());
@@ -310,15 +329,13 @@ void RemoveProgramGroups(reloUni& uni)
         DeleteStartMenuLink(GroupText(group.folderId, group.folder).c_str(), GroupText(group.linkId, group.link).c_str(),
                             uni);
 
-    win::Key menu;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, kMenuKey, KEY_READ, RegView::Native, menu) != ERROR_SUCCESS) return;
-    wchar_t dir[kMenuValueChars] = {}, subDir[kMenuValueChars] = {}, linkName[kMenuValueChars] = {};
-    win::ReadStringInto(menu.get(), L"szMenuDir", dir, kMenuValueChars);
-    win::ReadStringInto(menu.get(), L"szMenuSubDir", subDir, kMenuValueChars);
-    win::ReadStringInto(menu.get(), L"szMenuLink", linkName, kMenuValueChars);
-    menu.reset();
-    if (dir[0] != L'\0' && subDir[0] != L'\0' && linkName[0] != L'\0')
-        DeleteStartMenuLink((std::wstring(dir) + subDir).c_str(), linkName, uni);
+    // The key itself while it is there; the entry kept before it went otherwise.
+    std::wstring subfolder, link;
+    if (!ReadMenuEntry(subfolder, link)) {
+        subfolder = uni.MenuSubfolder();
+        link = uni.MenuLink();
+    }
+    if (!link.empty()) DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
 }
 
 void RemoveStartupEntries(reloUni& uni)

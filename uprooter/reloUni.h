@@ -80,6 +80,16 @@ public:
     void CloseMainKey() { mainKey_.reset(); }
     // Unregisters the agent folder's user service programs (NT family only).
     void UnregisterAgentFolder();
+    // The agent's recorded menu entry (subfolder and link), kept by the
+    // registration leftovers' step before it deletes the agent's key, for the
+    // program groups' step after it; empty when none was recorded.
+    void RememberMenuEntry(const std::wstring& subfolder, const std::wstring& link)
+    {
+        menuSubfolder_ = subfolder;
+        menuLink_ = link;
+    }
+    const std::wstring& MenuSubfolder() const { return menuSubfolder_; }
+    const std::wstring& MenuLink() const { return menuLink_; }
 
 private:
     HANDLE registryTransaction_ = nullptr;  // not owned
@@ -90,5 +100,6 @@ private:
     std::wstring mainKeyPath_;
     std::wstring installFolder_;
     std::wstring savedSearchPath_;  // "PATH" before ExtendSearchPath
+    std::wstring menuSubfolder_, menuLink_;
     unsigned char antiVirus_ = 0;   // the anti-virus component key exists
 };

@@ -24,11 +24,15 @@ std::wstring WindowsFolder()
     return buffer;
 }
 
+// The real drivers folder: on 64-bit Windows a 32-bit program's "system32" is
+// redirected, "Sysnative" is not.
 std::wstring DriversFolder()
 {
     wchar_t buffer[MAX_PATH] = {};
     GetSystemWindowsDirectoryW(buffer, MAX_PATH);
-    return std::wstring(buffer) + L"\\system32\\drivers";
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return std::wstring(buffer) + (wow64 ? L"\\Sysnative\\drivers" : L"\\system32\\drivers");
 }
 
 bool KeyExists(const std::wstring& path)
@@ -95,7 +99,7 @@ protected:
     ScopedEnv comLog{L"ZL_COM_LOG", comCalls};
     std::unique_ptr<reloUni> uni = MakeUni();
 
-    // A 32-bit process on 64-bit Wine sees an empty SysWOW64 without "drivers".
+    // Made only where it is missing.
     const bool madeDrivers = CreateDirectoryW(DriversFolder().c_str(), nullptr) != FALSE;
 
     Firewalls() { Clear(); }

@@ -161,6 +161,21 @@ TEST_F(ProgramGroups, TheRecordedEntryIsHonouredOnlyWithAllThreeValues)
     ExpectForeignIntact();
 }
 
+// In the sequence the registration leftovers' step deletes the agent's key
+// before the program groups' step runs: the entry it recorded still counts.
+TEST_F(ProgramGroups, TheRecordedEntryOutlivesTheAgentsKey)
+{
+    const std::wstring recorded = programs + L"\\Zelmar\\Recorded Group\\Recorded.lnk";
+    MakeLink(recorded);
+    Record(L"\\Zelmar\\", L"Recorded Group\\", L"Recorded");
+    RemoveRegistrationLeftovers(*uni);
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Menu"));
+    RemoveProgramGroups(*uni);
+    EXPECT_FALSE(FileExists(recorded));
+    EXPECT_FALSE(FileExists(programs + L"\\Zelmar\\Recorded Group"));
+    ExpectForeignIntact();
+}
+
 TEST_F(ProgramGroups, HostileEntriesAreRefusedAndDeleteNothing)
 {
     struct Entry {
@@ -280,6 +295,9 @@ TEST_F(Leftovers, TheSuitesRegistrationsGoAnotherProductsStay)
     MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\QLCore\\Engines\\Main");
     MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices\\Agent");
     MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\OtherProduct", RegView::Native, L"Owner");
+    // The firewall API package's key, which its own uninstaller may leave.
+    const std::wstring firewallApi = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelmar Firewall API";
+    MakeKey(HKEY_LOCAL_MACHINE, firewallApi, RegView::Native, L"UninstallString");
     ASSERT_TRUE(uni->FindComponents());
 
     RemoveRegistrationLeftovers(*uni);
@@ -292,6 +310,7 @@ TEST_F(Leftovers, TheSuitesRegistrationsGoAnotherProductsStay)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\QLCore"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ManagedServices"));
     EXPECT_TRUE(ValueExists(L"SOFTWARE\\Zelmar\\OtherProduct", L"Owner"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, firewallApi));
     const std::string log = Logged();
     EXPECT_NE(log.find("deleting the Tray application launch command to the run key.\r\n"
                        "Deleting key: SOFTWARE\\Zelmar\\ManagedServices\r\n"),
