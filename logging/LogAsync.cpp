@@ -5,13 +5,18 @@
 #include <process.h>
 
 #include <ctime>
-#include <map>
+#include <utility>
 
 namespace LogUtils {
 
 namespace {
 constexpr DWORD kWakeUpsPerBatch = 100;
 constexpr __time64_t kBatchSeconds = 10;
+// Written records kept for later lines: enough for the lines of a busy batch,
+// and none whose line was long, so that what is kept stays small.
+constexpr size_t kMaxSpareRecords = 1024;
+constexpr size_t kMaxSpareText = 1024;
+constexpr size_t kMaxKeptBatchText = 1 << 20;
 }  // namespace
 
 AsyncWriter& TheAsyncWriter()
@@ -25,6 +30,43 @@ AsyncWriter::~AsyncWriter()
     stopping_ = true;
     FlushQueue();
     if (started_) StopLoggerThread();
+    // A thread that has not ended may still use its batches and records: they
+    // are left to the process's end.
+    if (thread_ && WaitForSingleObject(m_hExitedAsyncLoggerThread.get(), 0) != WAIT_OBJECT_0) {
+        (void)threadBatches_.release();
+        return;
+    }
+    FreeList(head_);
+    FreeList(spare_);
+}
+
+void AsyncWriter::FreeList(QueueRecord* first)
+{
+    while (first) delete std::exchange(first, first->next);
+}
+
+std::unique_ptr<QueueRecord> AsyncWriter::NewRecord()
+{
+    {
+        win::Lock lock(spareLock_);
+        if (QueueRecord* record = spare_) {
+            spare_ = record->next;
+            --spareCount_;
+            record->next = nullptr;
+            return std::unique_ptr<QueueRecord>(record);
+        }
+    }
+    return std::unique_ptr<QueueRecord>(new QueueRecord{});
+}
+
+void AsyncWriter::Recycle(std::unique_ptr<QueueRecord> record)
+{
+    if (record->text.capacity() > kMaxSpareText) return;
+    win::Lock lock(spareLock_);
+    if (spareCount_ >= kMaxSpareRecords) return;
+    record->next = spare_;
+    spare_ = record.release();
+    ++spareCount_;
 }
 
 bool AsyncWriter::Enqueue(std::unique_ptr<QueueRecord> record)
@@ -35,7 +77,11 @@ bool AsyncWriter::Enqueue(std::unique_ptr<QueueRecord> record)
     }
     {
         win::Lock lock(queueLock_);
-        queue_.push_back(std::move(record));
+        QueueRecord* last = record.release();
+        last->next = nullptr;
+        (tail_ ? tail_->next : head_) = last;
+        tail_ = last;
+        ++count_;
     }
     SetEvent(m_hQueuedAsyncLoggerEvent.get());
     return true;
@@ -87,7 +133,7 @@ void AsyncWriter::Run()
             timeout = static_cast<DWORD>(1000 * (kBatchSeconds - (now - lastBatch)));
             continue;
         }
-        FlushQueue();
+        FlushQueue(*threadBatches_);
         wakeUps = 0;
         timeout = INFINITE;
         lastBatch = now;
@@ -99,44 +145,53 @@ void AsyncWriter::Run()
 std::unique_ptr<QueueRecord> AsyncWriter::Pop()
 {
     win::Lock lock(queueLock_);
-    if (queue_.empty()) return nullptr;
-    std::unique_ptr<QueueRecord> record = std::move(queue_.front());
-    queue_.pop_front();
-    return record;
+    QueueRecord* first = head_;
+    if (!first) return nullptr;
+    head_ = first->next;
+    if (!head_) tail_ = nullptr;
+    --count_;
+    first->next = nullptr;
+    return std::unique_ptr<QueueRecord>(first);
 }
 
 void AsyncWriter::FlushQueue()
 {
+    Batches batches;
+    FlushQueue(batches);
+}
+
+void AsyncWriter::FlushQueue(Batches& batches)
+{
     DebugTrace(L"Processing all the logs in the queue");
-    // Per path: its last record, which carries the batch text of all.
-    struct Batch {
-        std::unique_ptr<QueueRecord> current;
-        std::string text;
-    };
-    std::map<std::wstring, Batch> batches;
     try {
         while (std::unique_ptr<QueueRecord> record = Pop()) {
-            Batch& batch = batches[record->path];
+            auto it = batches.find(record->path);
+            if (it == batches.end()) it = batches.emplace(record->path, Batch{}).first;
+            Batch& batch = it->second;
             batch.text += record->text;
+            if (batch.current) Recycle(std::move(batch.current));
             batch.current = std::move(record);
         }
     } catch (...) {
         // Out of memory: what was gathered is still written.
     }
     for (auto& [path, batch] : batches) {
-        batch.current->text = std::move(batch.text);
-        WriteBatchRecord(*batch.current);
+        if (!batch.current) continue;  // a path of an earlier batch
+        WriteBatch(*batch.current, batch.text);
+        Recycle(std::move(batch.current));
+        batch.text.clear();
+        if (batch.text.capacity() > kMaxKeptBatchText) std::string().swap(batch.text);
     }
 }
 
-void AsyncWriter::WriteBatchRecord(const QueueRecord& record)
+void AsyncWriter::WriteBatch(const QueueRecord& record, const std::string& text)
 {
     win::Handle file = OpenLogFile(record.path, security_.get());
     if (!file) {
         DebugTrace(L"Failed to open %s file [%d]!!!", record.path.c_str(), static_cast<int>(GetLastError()));
         return;
     }
-    AppendLine(file.get(), record.encoding, record.text, record.limit, record.truncatePercent);
+    AppendLine(file.get(), record.encoding, text, record.limit, record.truncatePercent);
 }
 
 void AsyncWriter::StopLoggerThread()

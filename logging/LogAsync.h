@@ -7,7 +7,8 @@
 #include "LogSinks.h"
 #include "LogTypes.h"
 
-#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@ struct QueueRecord {
     std::string text;  // the line with its "\r\n", UTF-8 or ANSI bytes
     unsigned truncatePercent;
     DWORD limit;       // kNoSizeLimit for none
+    QueueRecord* next = nullptr;  // the next record of the queue or of the spare records
 };
 
 class AsyncWriter {
@@ -32,6 +34,9 @@ public:
     AsyncWriter(const AsyncWriter&) = delete;
     AsyncWriter& operator=(const AsyncWriter&) = delete;
 
+    // A record to fill and queue: one that an earlier line has left, with its
+    // storage, so that a line in steady state allocates nothing.
+    std::unique_ptr<QueueRecord> NewRecord();
     // Queues the record (starting the thread on first use). False, with the
     // record dropped, once shut-down has begun or the thread cannot start.
     bool Enqueue(std::unique_ptr<QueueRecord> record);
@@ -41,16 +46,36 @@ public:
     void StopLoggerThread();
 
 private:
+    // Per path: the last record of the batch, which says how to write, and
+    // the batch text of all its records.
+    struct Batch {
+        std::unique_ptr<QueueRecord> current;
+        std::string text;
+    };
+    using Batches = std::map<std::wstring, Batch, std::less<>>;
+
     static unsigned __stdcall ThreadMain(void* self);
     bool StartThread();
     void Run();
     std::unique_ptr<QueueRecord> Pop();
-    void WriteBatchRecord(const QueueRecord& record);
+    void FlushQueue(Batches& batches);
+    void WriteBatch(const QueueRecord& record, const std::string& text);
+    // Keeps a written record for a later line, up to a bound.
+    void Recycle(std::unique_ptr<QueueRecord> record);
+    static void FreeList(QueueRecord* first);
 
     CLogSecurityAttributes security_;
-    std::deque<std::unique_ptr<QueueRecord>> queue_;
+    QueueRecord* head_ = nullptr;  // the queue, oldest first
+    QueueRecord* tail_ = nullptr;
+    size_t count_ = 0;
+    QueueRecord* spare_ = nullptr;  // written records kept for later lines
+    size_t spareCount_ = 0;
+    // The logger thread's batches, kept with their storage from batch to batch
+    // (the exiting thread's last batch uses its own).
+    std::unique_ptr<Batches> threadBatches_{new Batches};
     win::CriticalSection startLock_;
     win::CriticalSection queueLock_;
+    win::CriticalSection spareLock_;
     win::Handle m_hStartedAsyncLoggerThread;
     win::Handle m_hExitAsyncLoggerThread;
     win::Handle m_hExitedAsyncLoggerThread;

@@ -222,6 +222,38 @@ void GuardedFormat(Char* text, const Char* format, va_list args) noexcept
     }
 }
 
+// The local time as GetLocalTime gives it: the system time, and the local
+// fields of its second, which each thread works out once per second (the
+// offset from UTC is a whole number of minutes, so the milliseconds agree).
+// Keeps the last-error value, which the thread's first use would change.
+void LocalTimeNow(SYSTEMTIME& out) noexcept
+{
+    win::LastErrorKeeper keep;
+    struct Second {
+        ULONGLONG number = ~0ULL;
+        SYSTEMTIME local{};
+    };
+    static thread_local Second t_second;
+    constexpr ULONGLONG kTicksPerSecond = 10000000;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    Second& second = t_second;
+    if (ticks.QuadPart / kTicksPerSecond != second.number) {
+        FILETIME local;
+        if (!FileTimeToLocalFileTime(&now, &local) || !FileTimeToSystemTime(&local, &second.local)) {
+            second.number = ~0ULL;
+            GetLocalTime(&out);
+            return;
+        }
+        second.number = ticks.QuadPart / kTicksPerSecond;
+    }
+    out = second.local;
+    out.wMilliseconds = static_cast<WORD>(ticks.QuadPart % kTicksPerSecond / 10000);
+}
+
 }  // namespace
 
 int FormatMessageInto(wchar_t* buffer, const wchar_t* format, va_list args) noexcept
@@ -249,7 +281,7 @@ LogEvent::LogEvent(const char* sourceFile_, int line_, int mode_, int severity_,
       asynchronous(mode_ == ModeAsynchronous || (mode_ == ModeAsConfigured && AsynchronousSwitch())),
       localise(localise_)
 {
-    GetLocalTime(&localTime);
+    LocalTimeNow(localTime);
 }
 
 LogEvent::~LogEvent() = default;

@@ -204,15 +204,31 @@ bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEv
     const SYSTEMTIME& t = event.localTime;
     bool inToken = false;
     bool alternate = false;
+    // Text between tokens goes out in runs rather than byte by byte; a zero
+    // byte goes alone, as a stream may treat it as the end of its data.
+    char run[64];
+    size_t runLength = 0;
+    auto flush = [&] {
+        if (runLength) out.WriteBytes(run, runLength);
+        runLength = 0;
+    };
     for (const wchar_t* p = format; *p; p = CharNextW(p)) {
         wchar_t c = *p;
         if (!inToken) {
             if (c == L'%') {
+                flush();
                 inToken = true;
                 alternate = false;
             } else {
                 char byte = static_cast<char>(c & 0xFF);
-                out.WriteBytes(&byte, 1);
+                if (byte == 0 || runLength == sizeof(run)) {
+                    flush();
+                    if (byte == 0) {
+                        out.WriteBytes(&byte, 1);
+                        continue;
+                    }
+                }
+                run[runLength++] = byte;
             }
             continue;
         }
@@ -256,6 +272,7 @@ bool LogFormatter::Format(OStream<char>& out, const wchar_t* format, const LogEv
         default: break;  // unknown tokens write nothing
         }
     }
+    flush();
     return true;
 }
 

@@ -216,8 +216,14 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
     BuildSinkLine(streamer, "\r\n", line);
     if (streamer.GetEvent().asynchronous) {
         try {
-            TheAsyncWriter().Enqueue(std::unique_ptr<QueueRecord>(
-                new QueueRecord{encoding_, target_.path, line, target_.truncatePercent, target_.limit}));
+            AsyncWriter& writer = TheAsyncWriter();
+            std::unique_ptr<QueueRecord> record = writer.NewRecord();
+            record->encoding = encoding_;
+            record->path.assign(target_.path);
+            record->text.assign(line);
+            record->truncatePercent = target_.truncatePercent;
+            record->limit = target_.limit;
+            writer.Enqueue(std::move(record));
         } catch (...) {
             // Out of memory: the line is lost.
         }

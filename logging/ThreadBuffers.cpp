@@ -43,10 +43,30 @@ void ConvertWith(Text& out, size_t length, Convert convert)
     }
     convert(out.data(), n);
 }
+
+// ASCII text, which most lines are, is the same in UTF-8 and UTF-16: copied
+// unit by unit, without the platform's two conversion calls.
+template <typename Out, typename In>
+bool CopiedAsAscii(Out& out, const In* text, size_t length, unsigned codePage)
+{
+    if (codePage != CP_UTF8) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned>(text[i]) >= 0x80) return false;
+    }
+    try {
+        out.resize(length);
+    } catch (...) {
+        out.clear();
+        return true;
+    }
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<typename Out::value_type>(text[i]);
+    return true;
+}
 }  // namespace
 
 void ConvertTo(std::string& out, const wchar_t* text, size_t length, unsigned codePage)
 {
+    if (CopiedAsAscii(out, text, length, codePage)) return;
     ConvertWith(out, length, [&](char* to, int size) {
         return WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), to, size, nullptr, nullptr);
     });
@@ -54,6 +74,7 @@ void ConvertTo(std::string& out, const wchar_t* text, size_t length, unsigned co
 
 void ConvertFrom(std::wstring& out, const char* text, size_t length, unsigned codePage)
 {
+    if (CopiedAsAscii(out, text, length, codePage)) return;
     ConvertWith(out, length, [&](wchar_t* to, int size) {
         return MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), to, size);
     });

@@ -44,6 +44,22 @@ TEST(LogFormatter, DatesAndTimes)
     EXPECT_EQ(f.Line(L"%-T"), "11:00:00 PM");
 }
 
+// Text outside tokens is its characters' low bytes, however long the text:
+// a zero low byte ends nothing in a growable line and is kept in a fixed buffer.
+TEST(LogFormatter, TextBetweenTokensByteForByte)
+{
+    FixedEvent f;
+    const std::wstring letters = L"abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-_";  // 64
+    const std::wstring format = letters + letters + L"\u0141%l\u0100" + letters + L"%%" + letters.substr(0, 3);
+    const std::string bytes(letters.begin(), letters.end());
+    EXPECT_EQ(f.Line(format.c_str()), bytes + bytes + "\x41" + "Error" + bytes + "%abc");
+
+    char buffer[400];
+    FixedBuffer_OStream out(buffer, buffer + sizeof(buffer));
+    LogFormatter().Format(out, format.c_str(), f.event, EncodingUtf8, false);
+    EXPECT_EQ(std::string(buffer, out.cursor()), bytes + bytes + "\x41" + "Error" + std::string(1, '\0') + bytes + "%abc");
+}
+
 TEST(LogFormatter, NumbersNamesAndSource)
 {
     FixedEvent f;

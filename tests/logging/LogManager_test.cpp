@@ -76,6 +76,32 @@ TEST(LogManager, AnEventNoSectionTakesIsNeitherFormattedNorWritten)
     EXPECT_FALSE(FileExists(bench.logDir() + L"\\s.log"));
 }
 
+// An event's local time is the platform's local time when it is built, to the
+// millisecond, also across the turn of a second.
+TEST(LogEvent, TakesTheLocalTimeWhenBuilt)
+{
+    auto ticks = [](const SYSTEMTIME& time) {
+        FILETIME file{};
+        EXPECT_TRUE(SystemTimeToFileTime(&time, &file));
+        return (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+    };
+    int seconds = 0;
+    WORD lastSecond = 0xFFFF;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 2500;) {
+        SYSTEMTIME before;
+        SYSTEMTIME after;
+        GetLocalTime(&before);
+        LogEvent event("C:\\src\\x.cpp", 1, ModeSynchronous, Info, logtest::kModule, nullptr, false);
+        GetLocalTime(&after);
+        ASSERT_LE(ticks(before), ticks(event.localTime));
+        ASSERT_LE(ticks(event.localTime), ticks(after));
+        if (event.localTime.wSecond != lastSecond) ++seconds;
+        lastSecond = event.localTime.wSecond;
+        Sleep(event.localTime.wMilliseconds % 7);
+    }
+    EXPECT_GE(seconds, 3);
+}
+
 TEST(LogManager, ActivityAndErrorIsLoggedTwice)
 {
     logtest::ManagerBench bench(L"twice");

@@ -1,7 +1,8 @@
 // The logging library against a bare loop of the Win32 calls its design asks
 // for, case by case, side by side in one run: microseconds per line (median of
 // the rounds), the ratio, and the library's heap allocations per line. Also
-// the cost of an asynchronous event on the logging thread. Prints figures; it
+// the cost of an asynchronous event on the logging thread, and the library's
+// own work for an event apart from the Win32 I/O. Prints figures; it
 // is not a test. See the README's benchmark section for how to run it.
 //   logging_bench [lines per round] [rounds]
 
@@ -141,6 +142,22 @@ win::Handle OpenForAppend(const std::wstring& path)
                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// What the library does for an event apart from the Win32 I/O: build it,
+// format its message and build the line of the benchmark's sections.
+class FormatOnlyManager : public LogUtils::LogManagerImpl {
+public:
+    void Log(LogUtils::LogEvent& event) override
+    {
+        event.FormatMessages();
+        Streamer streamer(L"%+d %+T %p %t %l %F %m", GetFormatter(), event, LogUtils::EncodingUtf8, false);
+        LogUtils::BuildSinkLine(streamer, "\r\n", line_);
+    }
+    void ForConfiguration(LogUtils::ConfigurationActionType&) override {}
+
+private:
+    std::string line_;
+};
+
 void Print(const char* name, const std::pair<Figures, Figures>& figures)
 {
     const Figures& library = figures.first;
@@ -229,5 +246,15 @@ int wmain(int argc, wchar_t** argv)
     const Figures queued = Median(queuedRounds);
     printf("%-34s %9.2f %9s %7s %9.2f %9.0f\n", "Asynchronous, on the logging thread", queued.microseconds, "", "",
            queued.allocations, queued.bytes);
+    FormatOnlyManager formatOnly;
+    auto format = [&](int i) {
+        LogUtils::LogEvent(__FILE__, __LINE__, LogUtils::ModeSynchronous, LogUtils::Info, "_T(\"AGSCommon\")",
+                           &formatOnly, false)(L"AGSCommon", L"benchmark line %05d with some text %s", i % 100000, L"here");
+    };
+    std::vector<Figures> formatRounds;
+    for (int r = 0; r < rounds; ++r) formatRounds.push_back(Round(lines * 10, format));
+    const Figures formatted = Median(formatRounds);
+    printf("%-34s %9.2f %9s %7s %9.2f %9.0f\n", "Own work: event, message, line", formatted.microseconds, "", "",
+           formatted.allocations, formatted.bytes);
     return 0;
 }
