@@ -43,7 +43,14 @@ echo "  built in $((SECONDS - started)) s"
 if [ "$road" = older ]; then prefix=$root/build/wine/demo-older-$arch; else prefix=$root/build/wine/demo-$arch; fi
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
-"$root/scripts/wine-prefix.sh" start "$prefix" "$arch" >/dev/null
+# The older suite's tray and console programs run with windows: its prefix has a display.
+if [ "$road" = older ]; then
+  "$root/scripts/wine-prefix.sh" start "$prefix" "$arch" "" gui >/dev/null
+  DISPLAY=$(cat "$prefix/.display")
+  export DISPLAY
+else
+  "$root/scripts/wine-prefix.sh" start "$prefix" "$arch" >/dev/null
+fi
 trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
 
 win() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
@@ -93,11 +100,21 @@ printf '%s\r\n' '[AGSCommonFile]' 'enabled=1' 'type=File' \
 section "Laying the $road suite into $prefix ($arch)"
 stage snapshot 'C:\Support\before.txt' "$support"
 if [ "$road" = older ]; then
-  cp "$x86/agent/tvAgtSvc_older.exe" "$x86/defender/MpClient.dll" "$drive_c/Support/packages/"
-  stage lay 'C:\Support\packages\tvAgtSvc_older.exe' 'C:\Support\packages\MpClient.dll'
+  cp "$x86/agent/tvAgtSvc_older.exe" "$x86/defender/MpClient.dll" "$x86/service/zlservice.exe" \
+    "$x86/components/component.exe" "$x86/windowed/windowed.exe" "$x86/comserver/comserver.dll" "$drive_c/Support/packages/"
+  cp "$root/build/x64/testbed/comserver/comserver.dll" "$drive_c/Support/packages/comserver64.dll"
+  mkdir -p "$drive_c/Support/records"
+  stage lay 'C:\Support\packages\tvAgtSvc_older.exe' 'C:\Support\packages\MpClient.dll' 'C:\Support\packages' \
+    'C:\Support\records'
   echo "  laid: the agent (tvAgtSvc.exe 9.8.1.200) in C:\\Program Files\\Zelmar\\Managed Quellor, the suite's keys"
   echo "  and folders, the Defender record, the script engines pointed at a proxy that is gone, the browser"
-  echo "  helper object, a stand-in of Windows Defender's MpClient.dll, and another product's data among it all"
+  echo "  helper object, a stand-in of Windows Defender's MpClient.dll, and another product's data among it all;"
+  echo "  its services running, its tray and console programs with their windows, its uninstallers, scanners,"
+  echo "  COM servers and intrusion-prevention files (testbed stand-ins, records in C:\\Support\\records);"
+  echo "  the suite's keys in the users' hives (a second user's hive file too), the web-safety component,"
+  echo "  its Firefox components and the 64-bit registry links; what the uninstallers leave (registrations,"
+  echo "  program groups and startup links, installer temporaries, the personal firewall generations with their"
+  echo "  drivers)"
 else
   cp "$x86"/sweeper-suite/*.msi "$x86/agent/ZelmarAgent.msi" "$drive_c/Support/packages/"
   stage lay 'C:\Support\packages' 'C:\Support\packages\ZelmarAgent.msi'
@@ -120,6 +137,8 @@ section "Running: cd /d $support && Uprooter.exe $options"
 # The stand-ins write down what they are asked: the framework every
 # self-protection change, Windows Defender's library every call.
 export ZL_BIZ_LOG='C:\Support\framework.calls' ZL_DEFENDER_LOG='C:\Support\MpClient.calls'
+# The older suite's own programs and COM servers (stand-ins) write down how they were called.
+export ZL_COMPONENT_RECORD='C:\Support\records\components.txt' ZL_COM_LOG='C:\Support\records\com.txt'
 # A new session: its PATH is the machine's, where the newer suite put its platform folder.
 # shellcheck disable=SC2086
 code=$(cd "$drive_c/Support/Uprooter" && win 'C:\Support\launcher.exe' "$support\\Uprooter.exe" $options |
@@ -139,6 +158,8 @@ show "The common library's log (C:\\Support\\AGSCommon.log, by the File section 
 
 if [ "$road" = older ]; then
   show "Windows Defender as its library saw it (testbed stand-in)" "$drive_c/Support/MpClient.calls"
+  show "The suite's programs as they were started and closed (testbed stand-ins)" "$drive_c/Support/records/components.txt"
+  show "The suite's COM server modules as they were unregistered (testbed stand-ins)" "$drive_c/Support/records/com.txt"
 else
   logs=$(ls -d "$drive_c"/users/*/Temp/ZelmarLogs 2>/dev/null || true)
   if [ -n "$logs" ]; then

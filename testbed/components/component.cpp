@@ -10,9 +10,11 @@
 //                        " /CloseAll" start records "<image>: closeall" and
 //                        ends with exit code 42
 //   ZL_COMPONENT_READY   name of an event to set once the window exists
+//   ZL_COMPONENT_LIFE_MS how long a windowed start runs before it ends by
+//                        itself (default 60000)
 // A start whose command line holds " /CloseAll" asks every such window of its
 // own image name to close, waits (up to 10 s) for each of their processes to end, and exits.
-// A windowed start ends by itself after 60 s (exit code 99).
+// A windowed start ends by itself after its life (exit code 99).
 #include "Record.h"
 
 #include <windows.h>
@@ -109,7 +111,7 @@ int RunWindow(HINSTANCE instance)
     HWND window = CreateWindowExW(0, className.c_str(), ImageName().c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, nullptr,
                                   nullptr, instance, nullptr);
     if (window == nullptr) return 98;
-    SetTimer(window, kSafetyTimer, 60000, nullptr);
+    SetTimer(window, kSafetyTimer, standin::EnvNumber(L"ZL_COMPONENT_LIFE_MS", 60000), nullptr);
     std::wstring ready = Env(L"ZL_COMPONENT_READY");
     if (HANDLE event = ready.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, ready.c_str())) {
         SetEvent(event);

@@ -26,9 +26,20 @@ struct Sources {
 struct OlderSources {
     std::wstring agentProgram;     // tvAgtSvc.exe with a FileVersion below 10
     std::wstring defenderLibrary;  // the stand-in of Windows Defender's client library
+    // The suite's services, programs, uninstallers and COM servers (testbed stand-ins).
+    std::wstring serviceProgram;    // zlservice.exe
+    std::wstring componentProgram;  // component.exe, recording every start
+    std::wstring windowedProgram;   // windowed.exe
+    std::wstring comServer32;       // comserver.dll of both bitnesses
+    std::wstring comServer64;
+    // Where the running stand-ins keep their records (empty: nowhere): the
+    // tray program in "components.txt" (ZL_COMPONENT_RECORD), each windowed
+    // program in "<image name>.txt" (ZL_WINDOWED_RECORD).
+    std::wstring records;
 };
 
-// root is HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT.
+// root is HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT or HKEY_CURRENT_USER (one
+// tree in every view).
 struct KeyItem {
     HKEY root;
     std::wstring path;
@@ -38,8 +49,8 @@ struct KeyItem {
 struct ValueItem {
     KeyItem key;
     std::wstring name;  // empty: the key's default value
-    DWORD type;         // REG_SZ or REG_DWORD
-    std::wstring text;  // REG_SZ data
+    DWORD type;         // REG_SZ, REG_EXPAND_SZ or REG_DWORD
+    std::wstring text;  // REG_SZ and REG_EXPAND_SZ data
     DWORD number;       // REG_DWORD data
 };
 
@@ -49,10 +60,51 @@ struct FileItem {
     std::string content;
 };
 
+// A service registered under name from the program (a file of the footprint),
+// started when running is set; it is the suite's while it is still registered.
+struct ServiceItem {
+    std::wstring name;
+    std::wstring program;
+    bool running;
+};
+
+// A program (a file of the footprint) running with a window: started with
+// these environment variables, and taken as started once the event named by
+// the variable readyVariable is set. It is the suite's while it runs.
+struct ProgramItem {
+    std::wstring path;
+    std::vector<std::pair<std::wstring, std::wstring>> environment;
+    std::wstring readyVariable;
+};
+
 // A folder link (a Linux symbolic link under Wine) at link, pointing at target.
 struct LinkItem {
     std::wstring link;
     std::wstring target;
+};
+
+// A registry link in HKEY_LOCAL_MACHINE's 64-bit view, leading to target (a
+// native name, "\\Registry\\Machine\\...").
+struct RegistryLinkItem {
+    std::wstring path;
+    std::wstring target;
+};
+
+// A user who is not logged on: the hive file in his profile folder, saved by
+// the stager, holding the suite's keys and another product's (paths below the
+// hive's root). His profile-list entry is laid as platform keys and planted
+// values.
+struct UserHiveItem {
+    std::wstring profileFolder;
+    std::vector<std::wstring> keys;
+    std::vector<std::wstring> plantedKeys;  // each with the value "Owner"
+};
+
+// A shell link (.lnk) made through the shell's own link object.
+struct ShortcutItem {
+    std::wstring path;
+    std::wstring target;
+    std::wstring arguments;
 };
 
 struct Footprint {
@@ -72,6 +124,8 @@ struct Footprint {
     std::vector<ValueItem> values;
     std::vector<std::wstring> folders;
     std::vector<FileItem> files;
+    std::vector<ServiceItem> services;  // laid after the files (Services.cpp)
+    std::vector<ProgramItem> programs;  // started after the services (Programs.cpp)
 
     // Another product's data inside the suite's shared keys and folders; it
     // must survive. Each planted key holds the value "Owner".
@@ -79,6 +133,18 @@ struct Footprint {
     std::vector<ValueItem> plantedValues;
     std::vector<FileItem> plantedFiles;
     std::vector<LinkItem> plantedLinks;  // from inside a suite folder to a non-empty planted folder
+
+    // The suite's registry links (64-bit Windows): audited as links, never followed.
+    std::vector<RegistryLinkItem> registryLinks;
+    // Users who are not logged on, with the suite's keys in their hives.
+    std::vector<UserHiveItem> userHives;
+    // What the removal writes on purpose, with the content it writes: not a
+    // change outside the suite; undone.
+    std::vector<FileItem> removalWrites;
+    // Shell links: the suite's (audited) and another product's (must survive,
+    // still leading to their target). Engine: Shortcuts.cpp.
+    std::vector<ShortcutItem> shortcuts;
+    std::vector<ShortcutItem> plantedShortcuts;
 
     // Parts of the platform the testbed stands in for (Windows keeps them):
     // laid when missing, undone, never counted as the suite's.
@@ -90,16 +156,23 @@ struct Footprint {
     std::vector<std::pair<HKEY, std::wstring>> keyTrees;
     std::vector<std::wstring> folderTrees;
 
-    // Not laid yet (later steps): services from a stand-in service program,
-    // running tray programs, COM servers and local servers, component
-    // uninstallers, user hives, Windows Installer records, shortcuts, registry
-    // links, browser components.
 };
 
 // The newer suite: four packages of the suite and the agent's package.
 Footprint NewerSuite(const Sources& sources = {});
 // The older managed suite, laid key by key and file by file.
 Footprint OlderSuite(const OlderSources& sources = {});
+// Its parts in the users' hives (the current user's and a logged-off user's),
+// the web-safety component, the Firefox components and the 64-bit registry
+// links (OlderBrowserAndUsers.cpp).
+void AddUsersAndBrowser(Footprint& suite, const OlderSources& sources);
+// Its services, running tray programs, component uninstallers, scanners and
+// COM servers (OlderComponents.cpp).
+void AddComponents(Footprint& suite, const OlderSources& sources);
+
+// Its registration leftovers, program groups and startup entries, installer
+// temporary folders and the firewall generations (OlderLeftovers.cpp).
+void AddLeftovers(Footprint& suite, const OlderSources& sources);
 
 // --- Places, shared by the footprints ----------------------------------------------
 
@@ -112,6 +185,8 @@ std::wstring CommonFilesNative();
 std::wstring CommonFiles32();
 std::wstring CommonAppData();
 std::wstring WindowsFolder();
+// The older suite's install folder: "<32-bit Program Files>\Zelmar\Managed Quellor".
+std::wstring OlderInstallFolder();
 // The registry views of this machine: both on 64-bit Windows, else the one.
 std::vector<win::RegView> Views();
 // On 32-bit Windows both views are the one tree.

@@ -22,8 +22,6 @@ constexpr wchar_t kForeignClass[] = L"CLSID\\{9C1D2E3F-4A5B-4C6D-8E7F-0A1B2C3D4E
 constexpr char kSuiteText[] = "the older suite's";
 constexpr char kForeignText[] = "not the suite's";
 
-std::wstring InstallFolder() { return ProgramFiles32() + L"\\Zelmar\\Managed Quellor"; }
-
 // The shared "Zelmar" folders: the suite's subfolders with a file each, and
 // another product's subfolder and file beside them.
 struct SharedFolder {
@@ -53,7 +51,7 @@ ValueItem Number(const std::wstring& path, RegView view, const wchar_t* name, DW
 
 void AddInstallFolder(Footprint& suite, const OlderSources& sources)
 {
-    const std::wstring install = InstallFolder();
+    const std::wstring install = OlderInstallFolder();
     suite.folders.push_back(install);
     std::vector<const wchar_t*> subfolders = {L"Qengine", L"Firewall", L"Agent", L"Shared", L"DesktopUI"};
     if (IsWindows64()) subfolders.push_back(L"Qengine64");
@@ -73,7 +71,7 @@ void AddSharedFolders(Footprint& suite)
         suite.plantedFiles.push_back({shared.parent + L"\\other-product.txt", L"", kForeignText});
     }
     // Recursion must stop at a link inside the suite's folder.
-    suite.plantedLinks.push_back({InstallFolder() + L"\\Shared\\Other Product", CommonAppData() + L"\\Zelmar\\Other Product"});
+    suite.plantedLinks.push_back({OlderInstallFolder() + L"\\Shared\\Other Product", CommonAppData() + L"\\Zelmar\\Other Product"});
 }
 
 void AddKeys(Footprint& suite)
@@ -94,14 +92,13 @@ void AddKeys(Footprint& suite)
         suite.keys.push_back({HKEY_LOCAL_MACHINE, key, view32});
 
     suite.values = {
-        Text(HKEY_LOCAL_MACHINE, main, view32, L"szInstallDir", InstallFolder()),
+        Text(HKEY_LOCAL_MACHINE, main, view32, L"szInstallDir", OlderInstallFolder()),
         Text(HKEY_LOCAL_MACHINE, agent, view32, L"szAppName", L"Zelmar Managed Quellor"),
         Number(agent + L"\\SubSystems\\tvUpload\\Configuration", view32, L"dwUninstalling", 0),
         Number(main + L"\\Quellor", view32, L"PrevWDStatus", 1),
-        Text(HKEY_LOCAL_MACHINE, main + L"\\Quellor", view32, L"szScriptScanDLL", L"zlsproxy.dll"),
         Text(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ZuzadaZozi", view32, L"szInstallDir32",
              CommonFiles32() + L"\\Zelmar\\ZuzadaZozi"),
-        Text(HKEY_LOCAL_MACHINE, kRun, view32, L"ZTray", L"\"" + InstallFolder() + L"\\DesktopUI\\ZTray.exe\"")};
+        Text(HKEY_LOCAL_MACHINE, kRun, view32, L"ZTray", L"\"" + OlderInstallFolder() + L"\\DesktopUI\\ZTray.exe\"")};
     if (IsWindows64())
         suite.values.push_back(Text(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\ZuzadaZozi", view32, L"szInstallDir64",
                                     CommonFilesNative() + L"\\Zelmar\\ZuzadaZozi"));
@@ -113,14 +110,14 @@ void AddScriptScanner(Footprint& suite)
 {
     for (RegView view : Views()) {
         suite.platformKeys.push_back({HKEY_LOCAL_MACHINE, kHelperObjects, view});
-        const std::wstring proxy = InstallFolder() + (view == RegView::Bit64 ? L"\\Qengine64\\zlsproxy64.dll"
+        const std::wstring proxy = OlderInstallFolder() + (view == RegView::Bit64 ? L"\\Qengine64\\zlsproxy64.dll"
                                                                               : L"\\Qengine\\zlsproxy.dll");
         for (const wchar_t* engine : {kJScript, kVBScript})
             suite.values.push_back(Text(HKEY_CLASSES_ROOT, engine + std::wstring(L"\\InprocServer32"), view, L"", proxy));
         suite.keys.push_back({HKEY_LOCAL_MACHINE, kHelperObjects + std::wstring(L"\\") + kHelperObject, view});
         suite.keys.push_back({HKEY_CLASSES_ROOT, L"CLSID\\" + std::wstring(kHelperObject), view});
         suite.values.push_back(Text(HKEY_CLASSES_ROOT, L"CLSID\\" + std::wstring(kHelperObject) + L"\\InProcServer32",
-                                    view, L"", InstallFolder() + L"\\Qengine\\zlssbho.dll"));
+                                    view, L"", OlderInstallFolder() + L"\\Qengine\\zlssbho.dll"));
     }
 }
 
@@ -137,6 +134,8 @@ void AddPlantedKeys(Footprint& suite)
 
 }  // namespace
 
+std::wstring OlderInstallFolder() { return ProgramFiles32() + L"\\Zelmar\\Managed Quellor"; }
+
 Footprint OlderSuite(const OlderSources& sources)
 {
     Footprint suite;
@@ -146,6 +145,9 @@ Footprint OlderSuite(const OlderSources& sources)
     AddKeys(suite);
     AddScriptScanner(suite);
     AddPlantedKeys(suite);
+    AddUsersAndBrowser(suite, sources);
+    AddComponents(suite, sources);
+    AddLeftovers(suite, sources);
     suite.platformFiles.push_back({ProgramFiles32() + L"\\Windows Defender\\MpClient.dll", sources.defenderLibrary, ""});
 
     for (const wchar_t* tree :

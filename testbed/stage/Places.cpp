@@ -53,6 +53,7 @@ RegView On(RegView view) { return IsWindows64() ? view : RegView::Native; }
 
 std::wstring RootName(HKEY root, RegView view)
 {
+    if (root == HKEY_CURRENT_USER) return L"HKCU\\";  // one tree in both views
     const std::wstring name = root == HKEY_CLASSES_ROOT ? L"HKCR" : L"HKLM";
     switch (view) {
     case RegView::Bit64: return name + L"(64-bit view)\\";

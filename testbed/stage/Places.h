@@ -8,7 +8,8 @@
 
 namespace stage {
 
-// "HKLM(64-bit view)\", "HKCR(32-bit view)\", or "HKLM\" on 32-bit Windows.
+// "HKLM(64-bit view)\", "HKCR(32-bit view)\", or "HKLM\" on 32-bit Windows;
+// "HKCU\" in every view.
 std::wstring RootName(HKEY root, win::RegView view);
 
 std::wstring Lower(std::wstring text);

@@ -3,8 +3,12 @@
 
 #include "FileTree.h"
 #include "Handle.h"
+#include "Hives.h"
 #include "Places.h"
 #include "Registry.h"
+#include "RegistryLinks.h"
+#include "Running.h"
+#include "Shortcuts.h"
 #include "Snapshot.h"
 
 #include <msi.h>
@@ -93,7 +97,7 @@ LONG LayValue(const ValueItem& value)
     LONG rc = win::CreateKey(value.key.root, value.key.path, KEY_SET_VALUE, value.key.view, key);
     if (rc != ERROR_SUCCESS) return rc;
     return value.type == REG_DWORD ? win::WriteDword(key.get(), value.name.c_str(), value.number)
-                                   : win::WriteString(key.get(), value.name.c_str(), value.text);
+                                   : win::WriteString(key.get(), value.name.c_str(), value.text, value.type);
 }
 
 bool HoldsLaid(const ValueItem& value)
@@ -165,13 +169,13 @@ void DeleteEmptyUp(const Footprint& suite, KeyItem key, const Snapshot& before)
         key.path = Parent(key.path);
 }
 
-// Removes the folder and its parents, up to (not including) the top of its
-// snapshot tree, while they are empty and were not there before staging.
+// Removes the folder and its parents, up to the top of its snapshot tree (that
+// one too), while they are empty and were not there before staging.
 void RemoveEmptyUp(const Footprint& suite, std::wstring folder, const Snapshot& before)
 {
     for (const std::wstring& tree : suite.folderTrees) {
         if (!StartsWith(folder, tree + L"\\")) continue;
-        while (folder.size() > tree.size() && !Had(before, folder) && RemoveDirectoryW(folder.c_str()))
+        while (folder.size() >= tree.size() && !Had(before, folder) && RemoveDirectoryW(folder.c_str()))
             folder = Parent(folder);
         return;
     }
@@ -237,13 +241,16 @@ bool InFootprint(const Footprint& suite, const std::wstring& entry)
         if (Lower(entry) == Lower(ValueName(value))) return true;
     for (const std::wstring& folder : suite.folders)
         if (Names(entry, folder)) return true;
+    if (NamesShortcut(suite, entry, false)) return true;
     for (const FileItem& file : suite.files)
         if (Names(entry, file.path)) return true;
     for (const FileItem& file : suite.platformFiles)
         if (Names(entry, Parent(file.path))) return true;
     for (const KeyItem& key : suite.platformKeys)
         if (Lower(entry) == Lower(KeyName(key))) return true;
-    return false;
+    for (const FileItem& file : suite.removalWrites)
+        if (Lower(entry) == Lower(file.path)) return true;
+    return BelowRegistryLink(suite, entry);
 }
 
 // The entry is planted data or one of the folders and keys holding it.
@@ -256,7 +263,7 @@ bool InPlanted(const Footprint& suite, const std::wstring& entry)
     for (const ValueItem& value : suite.plantedValues) items.push_back(ValueName(value));
     for (const std::wstring& item : items)
         if (Names(entry, item) || Names(item, entry)) return true;
-    return false;
+    return NamesShortcut(suite, entry, true);
 }
 
 // Windows Installer creates its own bookkeeping containers (keys and the cache
@@ -267,8 +274,10 @@ bool IsEmptyInstallerContainer(const std::wstring& entry, const Snapshot& after)
     static const std::vector<std::wstring> roots = {
         L"SOFTWARE\\Classes\\Installer", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer"};
     bool inRoot = Names(entry, WindowsFolder() + L"\\Installer");
-    for (RegView view : Views())
+    for (RegView view : Views()) {
         for (const std::wstring& root : roots) inRoot = inRoot || Names(entry, RootName(HKEY_LOCAL_MACHINE, view) + root);
+        inRoot = inRoot || Names(entry, RootName(HKEY_CLASSES_ROOT, view) + L"Installer");  // the classes' own view
+    }
     if (!inRoot) return false;
     for (auto at = after.lower_bound(entry); at != after.end() && Names(at->first, entry); ++at)
         if (at->second != L"key" && at->second != L"folder") return false;
@@ -326,6 +335,8 @@ std::vector<std::wstring> StillPresent(const Footprint& suite, const Snapshot& b
         if (PathExists(folder) && !Had(before, folder)) AddUnlessBelow(present, folder);
     for (const FileItem& file : suite.files)
         if (PathExists(file.path) && !Had(before, file.path)) AddUnlessBelow(present, file.path);
+    AuditServices(suite, present);
+    AuditPrograms(suite, present);
     return present;
 }
 
@@ -386,14 +397,28 @@ std::vector<std::wstring> Lay(const Footprint& suite)
         if (WithoutPathEntry(path, suite.pathEntry) == path) WriteMachinePath(path + L";" + suite.pathEntry, type);
     }
     LayRegistry(suite, problems);
+    // Before the files: the folder links are made by host tools, whose start
+    // under Wine closes the registry handles the process holds (docs/wine.md).
+    LayRegistryLinks(suite, problems);
+    LayUserHives(suite, problems);
     LayFiles(suite, problems);
+    LayServices(suite, problems);
+    LayPrograms(suite, problems);
+    LayShortcuts(suite, problems);
     return problems;
 }
 
 void Undo(const Footprint& suite, const Snapshot& before)
 {
     UninstallProducts(suite);
+    // Before the host's tools run for the folder links: under Wine their start
+    // closes the registry handles the process holds (docs/wine.md).
+    UndoRegistryLinks(suite);
+    UndoUserHives(suite);
+    UndoPrograms(suite);
+    UndoServices(suite);
     for (const LinkItem& link : suite.plantedLinks) RemoveLink(link.link);
+    UndoShortcuts(suite, before);
     // What was there before staging is not the staging's to remove.
     for (const ValueItem& value : suite.values) RestoreValue(value, before);
     for (const KeyItem& key : suite.keys)
@@ -408,6 +433,8 @@ void Undo(const Footprint& suite, const Snapshot& before)
     for (const FileItem& file : suite.platformFiles)
         if (!Had(before, file.path)) DeleteFileW(file.path.c_str());
     for (const FileItem& file : suite.plantedFiles) DeleteFileW(file.path.c_str());
+    for (const FileItem& file : suite.removalWrites)
+        if (!Had(before, file.path)) DeleteFileW(file.path.c_str());
 
     // Then the shared keys and folders that staging made and that are empty now.
     for (const std::vector<KeyItem>* keys : {&suite.keys, &suite.plantedKeys})
@@ -440,6 +467,9 @@ Audit TakeAudit(const Footprint& suite, const Snapshot& before, const std::vecto
     audit.pendingRestart = PendingRestart();
     audit.outsideChanged = Compare(suite, before, extraFolders, ignoredFiles, true);
     audit.plantedMissing = PlantedMissing(suite);
+    AuditRegistryLinks(suite, audit);
+    AuditUserHives(suite, audit);
+    AuditShortcuts(suite, audit.stillPresent, audit.plantedMissing);
     return audit;
 }
 

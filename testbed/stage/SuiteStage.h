@@ -85,4 +85,8 @@ Snapshot Deserialize(const std::wstring& text);
 
 std::wstring Describe(const Audit& audit);
 
+// The exit code of a program this process started through Lay, once it has
+// ended; false while it runs or when this process did not start it.
+bool ProgramExitCode(const ProgramItem& program, DWORD& code);
+
 }  // namespace stage

@@ -1,11 +1,13 @@
 // The stager and audit as a command, for the main-job script:
 //   stage lay <suite package folder> <agent package>             the newer suite
-//   stage older lay <agent program> <Defender library stand-in>   the older suite
+//   stage older lay <agent program> <Defender library stand-in> <stand-in folder> [records folder]
+//                                                                 the older suite
 //   stage [older] snapshot <file> [folder]  the state before laying, into file
 //   stage [older] audit <snapshot file> [folder [ignored file...]]
 //   stage [older] undo <snapshot file>
 // folder is one more tree to compare (where the run was started); ignored files
-// are the run's own logs there. audit exits 1 when anything of the suite is
+// are the run's own logs there. The stand-in folder holds zlservice.exe,
+// component.exe, windowed.exe, comserver.dll and its 64-bit build comserver64.dll. audit exits 1 when anything of the suite is
 // left, anything outside it changed, or another product's data is gone.
 #include "SuiteStage.h"
 
@@ -29,6 +31,19 @@ std::wstring Wide(const std::string& bytes)
     std::wstring text(size, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), text.data(), size);
     return text;
+}
+
+stage::OlderSources OlderSourcesFrom(const std::vector<std::wstring>& args)
+{
+    const std::wstring& standIns = args[3];
+    return {args[1],
+            args[2],
+            standIns + L"\\zlservice.exe",
+            standIns + L"\\component.exe",
+            standIns + L"\\windowed.exe",
+            standIns + L"\\comserver.dll",
+            standIns + L"\\comserver64.dll",
+            args.size() > 4 ? args[4] : L""};
 }
 
 void Print(const std::wstring& text) { std::fputs(Utf8(text).c_str(), stdout); }
@@ -63,8 +78,8 @@ int wmain(int argc, wchar_t** argv)
     std::vector<std::wstring> folders;
     if (args.size() > 2) folders.push_back(args[2]);
 
-    if (command == L"lay" && args.size() == 3) {
-        std::vector<std::wstring> problems = stage::Lay(older ? stage::OlderSuite({args[1], args[2]})
+    if (command == L"lay" && (older ? args.size() == 4 || args.size() == 5 : args.size() == 3)) {
+        std::vector<std::wstring> problems = stage::Lay(older ? stage::OlderSuite(OlderSourcesFrom(args))
                                                               : stage::NewerSuite({args[1], args[2]}));
         for (const std::wstring& problem : problems) Print(problem + L"\n");
         return problems.empty() ? 0 : 1;
@@ -83,7 +98,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     Print(L"usage: stage lay <suite package folder> <agent package> | older lay <agent program> <Defender"
-          L" library> | [older] snapshot <file> [folder] | [older] audit <snapshot file> [folder [ignored file...]] |"
-          L" [older] undo <snapshot file>\n");
+          L" library> <stand-in folder> [records folder] | [older] snapshot <file> [folder] | [older] audit"
+          L" <snapshot file> [folder [ignored file...]] | [older] undo <snapshot file>\n");
     return 2;
 }

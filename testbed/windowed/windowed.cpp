@@ -6,13 +6,13 @@
 //   ZL_WINDOWED_IGNORE   "1": WM_CLOSE is recorded but changes nothing
 //   ZL_WINDOWED_EXIT     exit code once closed (default 0)
 //   ZL_WINDOWED_READY    name of an event to set once the windows exist
-//   ZL_WINDOWED_LIFE_MS  how long a program without a window runs before it
-//                        ends with exit code 99 (default 60000)
+//   ZL_WINDOWED_LIFE_MS  how long the program runs before it ends by itself
+//                        with exit code 99 (default 60000)
 //   ZL_WINDOWED_RECORD   file that receives "started <own path>" and
 //                        "close <window title>" lines
 // A closed program ends 300 ms after the close request, so that a second
 // request posted right after the first is recorded too. Whatever happens, it
-// ends by itself after 60 s (exit code 99) and leaves nothing running.
+// ends by itself after its life (exit code 99) and leaves nothing running.
 #include <windows.h>
 
 #include <cstdlib>
@@ -95,9 +95,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     g_ignoreClose = Env(L"ZL_WINDOWED_IGNORE") == L"1";
     g_exitCode = std::wcstoul(Env(L"ZL_WINDOWED_EXIT").c_str(), nullptr, 10);
 
+    const std::wstring life = Env(L"ZL_WINDOWED_LIFE_MS");
+    const DWORD lifeMs = life.empty() ? kSafetyMs : std::wcstoul(life.c_str(), nullptr, 10);
     if (windows <= 0) {
-        std::wstring life = Env(L"ZL_WINDOWED_LIFE_MS");
-        DWORD lifeMs = life.empty() ? kSafetyMs : std::wcstoul(life.c_str(), nullptr, 10);
         SignalReady();
         Sleep(lifeMs);
         return static_cast<int>(kSafetyExitCode);
@@ -116,7 +116,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         if (window == nullptr) return 98;
         made.push_back(window);
     }
-    SetTimer(made.front(), kSafetyTimer, kSafetyMs, nullptr);
+    SetTimer(made.front(), kSafetyTimer, lifeMs, nullptr);
     SignalReady();
 
     MSG message;

@@ -26,14 +26,7 @@ ln -sfn ../drive_c/zltest-deletion/drive "$prefix/dosdevices/r:"
 if [ "$mode" = restart ]; then
   "$run" "$prefix" "$program" --gtest_filter='BeforeRestart.*'
   rc=$?
-  (
-    export WINEPREFIX=$prefix WINEDEBUG=-all
-    unset DISPLAY WAYLAND_DISPLAY
-    wineserver -k 2>/dev/null
-    wineserver -w
-    wineserver -p </dev/null >/dev/null 2>&1
-    wine cmd /c exit </dev/null >/dev/null 2>&1
-  )
+  "$(dirname "$run")/wine-restart.sh" "$prefix"
   echo "restarted $prefix"
   "$run" "$prefix" "$program" --gtest_filter='AfterRestart.*' || rc=1
 else

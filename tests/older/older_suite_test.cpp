@@ -53,8 +53,7 @@ protected:
 
     ScratchDir scratch_{L"older-suite"};
     const std::wstring runLog_ = scratch_ / L"Uprooter.log", calls_ = scratch_ / L"MpClient.calls";
-    const stage::Footprint suite_ = stage::OlderSuite(
-        {BuildPath(L"testbed\\agent\\tvAgtSvc_older.exe"), BuildPath(L"testbed\\defender\\MpClient.dll")});
+    const stage::Footprint suite_ = stage::OlderSuite(TestbedSources());
     stage::Snapshot before_;
     std::optional<StagingUndo> undo_;
 };
@@ -96,6 +95,10 @@ TEST_F(OlderSuite, AuditNamesTheStagedSuiteAndMissingPlantedData)
 {
     const std::wstring planted = stage::CommonAppData() + L"\\Zelmar\\Other Product\\keep.txt";
     ASSERT_TRUE(DeleteFileW(planted.c_str())) << Narrow(planted);
+    // Shell links: the suite's is named while it is there, another product's once it is gone.
+    ASSERT_FALSE(suite_.shortcuts.empty() || suite_.plantedShortcuts.empty());
+    const std::wstring link = suite_.shortcuts.back().path, foreignLink = suite_.plantedShortcuts.back().path;
+    ASSERT_TRUE(DeleteFileW(foreignLink.c_str())) << Narrow(foreignLink);
     const stage::Audit audit = stage::TakeAudit(suite_, before_, {}, Ignored());
     const std::string described = Narrow(stage::Describe(audit));
     const std::wstring classes32 = stage::IsWindows64() ? L"HKCR(32-bit view)\\" : L"HKCR\\";
@@ -103,9 +106,29 @@ TEST_F(OlderSuite, AuditNamesTheStagedSuiteAndMissingPlantedData)
         << described;
     EXPECT_TRUE(Has(audit.stillPresent, classes32 + L"CLSID\\" + kScriptScanHelperObject)) << described;
     EXPECT_TRUE(Has(audit.stillPresent, stage::ProgramFiles32() + L"\\Zelmar\\Managed Quellor")) << described;
-    EXPECT_EQ(audit.plantedMissing, std::vector<std::wstring>{planted}) << described;
+    EXPECT_TRUE(Has(audit.stillPresent, link)) << described;
+    EXPECT_EQ(audit.plantedMissing, (std::vector<std::wstring>{planted, foreignLink})) << described;
     EXPECT_TRUE(audit.outsideChanged.empty()) << described;
+    EXPECT_TRUE(Has(audit.stillPresent, L"HKCU\\SOFTWARE\\Zelmar\\ManagedServices")) << described;
+    EXPECT_TRUE(Has(audit.stillPresent, stage::ProgramFiles32() + L"\\Mozilla Firefox\\components\\zlwebsafe.dll"))
+        << described;
+    for (const stage::RegistryLinkItem& link : suite_.registryLinks)
+        EXPECT_TRUE(Has(audit.stillPresent, L"HKLM(64-bit view)\\" + link.path + L" (registry link)")) << described;
     ExpectPrefixAsFound();
+}
+
+// A user's hive that a removal leaves loaded is named; the undo unloads it.
+TEST_F(OlderSuite, AuditNamesAHiveLeftLoaded)
+{
+    ASSERT_EQ(suite_.userHives.size(), 1u);
+    const std::wstring name = L"MQLUserProfile" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_EQ(RegLoadKeyW(HKEY_USERS, name.c_str(), (suite_.userHives[0].profileFolder + L"\\NTUSER.DAT").c_str()),
+              ERROR_SUCCESS);
+    const stage::Audit audit = stage::TakeAudit(suite_, before_, {}, Ignored());
+    EXPECT_TRUE(Has(audit.stillPresent, L"HKU\\" + name + L" is still loaded")) << Narrow(stage::Describe(audit));
+    ExpectPrefixAsFound();
+    win::Key left;
+    EXPECT_NE(win::OpenKey(HKEY_USERS, name, KEY_READ, win::RegView::Native, left), ERROR_SUCCESS) << "still loaded";
 }
 
 }  // namespace
