@@ -22,6 +22,12 @@ indent() { sed 's/\r$//; s/^\xEF\xBB\xBF//; s/^/  /'; }
 # --- Build, showing that it goes on (a first build takes minutes) ---------------
 # Missing packages first, in the open: installing them may ask for a password.
 "$root/scripts/setup.sh"
+. "$root/scripts/wine-env.sh"
+if ! zl_runs_32bit; then
+  echo "This machine cannot start 32-bit Linux programs, so Wine cannot run Uprooter.exe" >&2
+  echo "(a 32-bit program) here; the demo needs a machine that can." >&2
+  exit 1
+fi
 section "Building both architectures (log: build/demo-build.log)"
 mkdir -p "$root/build"
 "$root/scripts/build.sh" >"$root/build/demo-build.log" 2>&1 &
@@ -53,7 +59,7 @@ else
 fi
 trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
 
-win() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+win() { "$zl_wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 drive_c=$prefix/drive_c
 x86=$root/build/x86/testbed
 support='C:\Support\Uprooter'
@@ -192,7 +198,7 @@ section "Simulated restart: a new Wine server session carries out the pending re
 wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+"$zl_wine" cmd /c exit </dev/null >/dev/null 2>&1
 echo "  restarted"
 section "Audit after the restart"
 stage audit 'C:\Support\before.txt' "$support" "$ignored" | indent || true

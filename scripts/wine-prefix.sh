@@ -12,6 +12,7 @@
 set -euo pipefail
 
 cmd=$1 prefix=$2
+. "$(dirname "$0")/wine-env.sh"
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -44,6 +45,10 @@ sealed() {
 case "$cmd" in
 start)
   arch=$3 tdrive=${4:-} gui=${5:-}
+  if [ "$arch" = win32 ] && ! zl_runs_32bit; then
+    echo "no $arch prefix: this machine cannot run 32-bit programs" >&2
+    exit 1
+  fi
   [ -d "$prefix" ] && { "$0" stop "$prefix"; rm -rf "$prefix"; }
   mkdir -p "$(dirname "$prefix")"
   if [ "$gui" = gui ]; then
@@ -57,7 +62,7 @@ start)
     export DISPLAY=":$n"
   fi
   # No Mono or Gecko: the prefix must come up without downloads or dialogs.
-  WINEARCH=$arch WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i >/dev/null 2>&1
+  WINEARCH=$arch WINEDLLOVERRIDES="mscoree=;mshtml=" "$zl_wine" wineboot -i >/dev/null 2>&1
   wineserver -w
   seal "$prefix"
   rm -f "$prefix/dosdevices/z:"
@@ -72,7 +77,7 @@ start)
   # The first program of a server session brings up the prefix's services,
   # which live as long as the server: start them now, detached from any pipe,
   # or they hold the output of the first test open until it times out.
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  "$zl_wine" cmd /c exit </dev/null >/dev/null 2>&1
   touch "$prefix/.sealed"
   echo "prefix $prefix ($arch) ready"
   ;;

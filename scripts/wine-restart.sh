@@ -7,6 +7,7 @@
 #   wine-restart.sh <prefix dir>
 set -euo pipefail
 prefix=$1
+. "$(dirname "$0")/wine-env.sh"
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 wineserver -k 2>/dev/null || true
@@ -41,4 +42,4 @@ for source, target in zip(names[0::2], names[1::2]):
         print('restart: removed the link ' + source[4:])
 PY
 wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+"$zl_wine" cmd /c exit </dev/null >/dev/null 2>&1

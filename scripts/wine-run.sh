@@ -5,6 +5,7 @@
 # code start their children on the Windows side.
 set -euo pipefail
 prefix=$1; shift
+. "$(dirname "$0")/wine-env.sh"
 if [ ! -f "$prefix/.sealed" ]; then
   echo "wine-run: no sealed prefix at $prefix (run the prefix start fixture first)" >&2
   exit 2
@@ -14,4 +15,4 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 # its own virtual display for the tests that answer boxes.
 unset DISPLAY WAYLAND_DISPLAY
 if [ -f "$prefix/.display" ]; then export DISPLAY=$(cat "$prefix/.display"); fi
-exec wine "$@"
+exec "$zl_wine" "$@"
