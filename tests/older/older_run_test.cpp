@@ -89,13 +89,17 @@ std::vector<std::string> ExpectedProgramCalls()
     auto shortStart = [](const char* image, const std::wstring& program, const std::string& arguments) {
         return std::string(image) + ": short " + Narrow(ShortForm(program)) + " " + arguments;
     };
+    const std::wstring coreTool = stage::CommonFiles32() + L"\\Zelmar\\AGSSYSCORE\\zlmhidin.exe";
     return {"ZTray.exe: long \"" + Narrow(tray) + "\"",  // as the stager started it
+            // The host-intrusion firewall's uninstallation, among the firewalls before the components.
+            shortStart("zlmhidin.exe", coreTool,
+                       "-u AGSFIREWALL -l \"" + Narrow(temp) + "AGSFIREWALL_Uninstall.log\" -x grds.xml Firecore"),
             shortStart("ZTray.exe", tray, " /CloseAll"),
             "ZTray.exe: closeall",
             shortStart("olaavfin.exe", install + L"\\Qengine\\olaavfin.exe", " -u"),
             shortStart("zlmhidin.exe", installer, drivers),
             "zlmhidin.exe: long \"" + Narrow(installer) + "\" " + drivers,
-            shortStart("zlmhidin.exe", stage::CommonFiles32() + L"\\Zelmar\\AGSSYSCORE\\zlmhidin.exe",
+            shortStart("zlmhidin.exe", coreTool,
                        "-u AGSQUELLOR -l \"" + Narrow(temp) +
                            "AGSQUELLOR_Uninstall.log\" -x grds.xml OAS ScriptScan EmailScan"),
             shortStart("tvAgtHost.exe", install + L"\\Agent\\tvAgtHost.exe", " /UnregServer"),
