@@ -6,7 +6,8 @@
 #include <cstddef>
 
 struct ComponentNames {
-    // Stopped through the service control manager, in this order.
+    // Stopped through the service control manager, in this order: the agent's
+    // two and the core service it runs on, so that each is deleted stopped.
     const wchar_t* agentServices[3];
     // Deleted with "sc.exe Delete <name>": the first two agent services, then
     // the two core services.
@@ -26,7 +27,7 @@ struct ComponentNames {
 };
 
 constexpr ComponentNames kComponentNames = {
-    {L"ZlAgentService", L"ZlAgentWorker", L"ZlAgentUpdate"},
+    {L"ZlAgentService", L"ZlAgentWorker", L"ZlSysCore"},
     {L"ZlAgentService", L"ZlAgentWorker", L"ZlSysCore", L"ZlSysCoreFilter"},
     L"\\Agent\\tvAgtSvc.exe",
     L"\\Agent\\tvAgtWrk.exe",

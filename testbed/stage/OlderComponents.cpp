@@ -30,8 +30,9 @@ ValueItem SuiteValue(const std::wstring& path, const wchar_t* name, const std::w
     return {{HKEY_LOCAL_MACHINE, path, On(RegView::Bit32)}, name, REG_SZ, text, 0};
 }
 
-// The agent's services run; the core's are registered and stopped (its own
-// uninstaller stops them in the suite, and the removal only deletes them).
+// The services the removal stops run (the agent's two and the core service
+// the agent runs on); the core's filter service is registered and stopped,
+// since the removal only deletes it.
 void AddServices(Footprint& suite, const OlderSources& sources)
 {
     struct Service {
@@ -41,8 +42,7 @@ void AddServices(Footprint& suite, const OlderSources& sources)
     };
     const std::wstring agent = OlderInstallFolder() + L"\\Agent", core = CommonFiles32() + L"\\Zelmar\\Core";
     for (const Service& service : {Service{L"ZlAgentService", agent, true}, Service{L"ZlAgentWorker", agent, true},
-                                   Service{L"ZlAgentUpdate", agent, true}, Service{L"ZlSysCore", core, false},
-                                   Service{L"ZlSysCoreFilter", core, false}}) {
+                                   Service{L"ZlSysCore", core, true}, Service{L"ZlSysCoreFilter", core, false}}) {
         const std::wstring program = service.folder + L"\\" + service.name + L".exe";
         suite.files.push_back({program, sources.serviceProgram, ""});
         suite.services.push_back({service.name, program, service.running});
