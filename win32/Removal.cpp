@@ -79,17 +79,22 @@ Record RemoveOneFolder(const std::wstring& path)
     return Result(Kind::Folder, path, ok, ok ? ERROR_SUCCESS : GetLastError());
 }
 
-Record RemoveOneFile(const std::wstring& path, InUse inUse)
+// What could not go now is registered for deletion at the restart, when asked.
+Record LeftForRestartIfFailed(Record r, InUse inUse)
 {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const bool ok = DeleteFileW(path.c_str()) != FALSE;
-    Record r = Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError());
     if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
-    if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (MoveFileExW(r.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         r.outcome = Outcome::LeftForRestart;
     else
         r.restartError = GetLastError();
     return r;
+}
+
+Record RemoveOneFile(const std::wstring& path, InUse inUse)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const bool ok = DeleteFileW(path.c_str()) != FALSE;
+    return LeftForRestartIfFailed(Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
 }
 
 // A link goes itself: a folder link as a folder, a file link as a file (which
@@ -98,13 +103,7 @@ Record RemoveOneFile(const std::wstring& path, InUse inUse)
 Record RemoveOneLink(const std::wstring& path, bool folder, InUse inUse)
 {
     const bool ok = (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) != FALSE;
-    Record r = Result(Kind::Link, path, ok, ok ? ERROR_SUCCESS : GetLastError());
-    if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
-    if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        r.outcome = Outcome::LeftForRestart;
-    else
-        r.restartError = GetLastError();
-    return r;
+    return LeftForRestartIfFailed(Result(Kind::Link, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
 }
 
 bool IsProtectedOrAbove(const std::wstring& canonical)
