@@ -13,7 +13,7 @@ if ! zl_runs_32bit; then
   echo "=== This machine cannot start 32-bit Linux programs, so Wine cannot run 32-bit"
   echo "=== Windows programs here: the tests of the 32-bit programs are left out."
   left_out=(-E '^x86\.|^(prefix|links|folderlinks)\.(win32|gui|gui32)\.')
-  ctest -N "${left_out[@]/#-E/-R}" | sed -n 's/^ *Test *#[0-9]*: /  left out: /p'
+  ctest -N -FA '.*' "${left_out[@]/#-E/-R}" | sed -n 's/^ *Test *#[0-9]*: /  left out: /p'
 fi
 ctest --output-on-failure --parallel 2 "${left_out[@]}" "$@" </dev/null && exit 0
 # Under load Wine now and then fails to start a process at all (docs/wine.md);
