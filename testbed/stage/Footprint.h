@@ -162,6 +162,10 @@ struct Footprint {
 Footprint NewerSuite(const Sources& sources = {});
 // The older managed suite, laid key by key and file by file.
 Footprint OlderSuite(const OlderSources& sources = {});
+// What the older suite's laid files and values hold, and what another
+// product's planted among them hold.
+inline constexpr char kOlderSuiteText[] = "the older suite's";
+inline constexpr char kForeignText[] = "not the suite's";
 // Its parts in the users' hives (the current user's and a logged-off user's),
 // the web-safety component, the Firefox components and the 64-bit registry
 // links (OlderBrowserAndUsers.cpp).

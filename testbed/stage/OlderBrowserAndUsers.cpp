@@ -13,8 +13,6 @@ namespace {
 
 using win::RegView;
 
-constexpr char kSuiteText[] = "the older suite's";
-constexpr char kForeignText[] = "not the suite's";
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 // A second user of the machine, who is not logged on.
@@ -117,7 +115,7 @@ void AddWebSafety(Footprint& suite, const OlderSources& sources)
     suite.files.push_back({folder + L"\\nwSubSys.dll", sources.comServer32, ""});
     for (const std::wstring& owned : {ProgramFiles32() + L"\\Zelmar\\Netwarden Enterprise", CommonAppData() + L"\\Zelmar\\Netwarden"}) {
         suite.folders.push_back(owned);
-        suite.files.push_back({owned + L"\\nwcore.dat", L"", kSuiteText});
+        suite.files.push_back({owned + L"\\nwcore.dat", L"", kOlderSuiteText});
     }
 
     // Windows Installer's records of the component. Its keys in
@@ -159,7 +157,7 @@ void AddFirefoxComponents(Footprint& suite)
     suite.plantedValues.push_back(Text(HKEY_LOCAL_MACHINE, kFirefox, view32, L"CurrentVersion", L"3.6 (en-US)"));
     suite.plantedValues.push_back(
         Text(HKEY_LOCAL_MACHINE, std::wstring(kFirefoxVersioned) + L"\\extensions", view32, L"Components", components));
-    for (const wchar_t* name : kFirefoxComponents) suite.files.push_back({components + L"\\" + name, L"", kSuiteText});
+    for (const wchar_t* name : kFirefoxComponents) suite.files.push_back({components + L"\\" + name, L"", kOlderSuiteText});
     suite.plantedFiles.push_back({components + L"\\browser.xpt", L"", kForeignText});
     suite.removalWrites.push_back({program + L"\\.autoreg", L"", std::string("autoreg\0", 8)});
     suite.keyTrees.push_back({HKEY_LOCAL_MACHINE, kMozilla});

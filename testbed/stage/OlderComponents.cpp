@@ -12,7 +12,6 @@ namespace {
 
 using win::RegView;
 
-constexpr char kSuiteText[] = "the older suite's";
 constexpr wchar_t kOldScanners[] = L"SOFTWARE\\Ostrand Labs\\KRX\\Shared Components";
 constexpr wchar_t kMailExtensions[] = L"SOFTWARE\\Microsoft\\Exchange\\Client\\Extensions";
 // The running stand-ins outlive a whole removal run, then end by themselves.
@@ -96,8 +95,8 @@ void AddUninstallers(Footprint& suite, const OlderSources& sources)
 void AddScanners(Footprint& suite, const OlderSources& sources)
 {
     const std::wstring settings = L"SOFTWARE\\Zelmar\\ManagedServices\\Quellor";
-    suite.files.push_back({NativeEngine() + L"\\qlScanEng.dll", L"", kSuiteText});
-    suite.files.push_back({OlderInstallFolder() + L"\\Qengine\\qlOutlook.dll", L"", kSuiteText});
+    suite.files.push_back({NativeEngine() + L"\\qlScanEng.dll", L"", kOlderSuiteText});
+    suite.files.push_back({OlderInstallFolder() + L"\\Qengine\\qlOutlook.dll", L"", kOlderSuiteText});
     suite.files.push_back({OlderInstallFolder() + L"\\Qengine\\qlScrScan.dll", sources.comServer32, ""});
     suite.values.push_back(SuiteValue(settings, L"szOutlookDLL", L"qlOutlook.dll"));
     suite.values.push_back(SuiteValue(settings, L"szScriptScanDLL", L"qlScrScan.dll"));
@@ -161,10 +160,10 @@ void AddServers(Footprint& suite, const OlderSources& sources)
 // 32-bit program on 64-bit Windows).
 void AddIntrusionPrevention(Footprint& suite)
 {
-    suite.files.push_back({WindowsFolder() + L"\\system32\\BarAPI.dll", L"", kSuiteText});
+    suite.files.push_back({WindowsFolder() + L"\\system32\\BarAPI.dll", L"", kOlderSuiteText});
     const std::wstring drivers = WindowsFolder() + (IsWindows64() ? L"\\Sysnative\\drivers" : L"\\system32\\drivers");
     for (const wchar_t* driver : {L"\\zlIpsDrv.sys", L"\\zlIpsFlt.sys"})
-        suite.files.push_back({drivers + driver, L"", kSuiteText});
+        suite.files.push_back({drivers + driver, L"", kOlderSuiteText});
 }
 
 }  // namespace

@@ -23,8 +23,6 @@ constexpr wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 constexpr wchar_t kVirtualMachine[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Virtual Machine";
 constexpr wchar_t kInstallerData[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\";
 constexpr wchar_t kSuiteClassPrefix[] = L"{7A3C5E10-2B4D-4E6F-8A1B-3C5D7E9F0";
-constexpr char kSuiteText[] = "the older suite's";
-constexpr char kForeignText[] = "not the suite's";
 
 // The web-safety component's product codes A, B, C and upgrade code U, packed
 // as Windows Installer packs them, and A, B, C braced.
@@ -215,8 +213,8 @@ void AddInstallerTemporaries(Footprint& suite)
 {
     const std::wstring zelmar = ProgramFiles32() + L"\\Zelmar";
     suite.folders.push_back(zelmar + L"\\TVO0002.TMP");
-    suite.files.push_back({zelmar + L"\\TVO0002.TMP\\setup\\setup.dat", L"", kSuiteText});
-    suite.files.push_back({zelmar + L"\\tvo0003.tmp", L"", kSuiteText});
+    suite.files.push_back({zelmar + L"\\TVO0002.TMP\\setup\\setup.dat", L"", kOlderSuiteText});
+    suite.files.push_back({zelmar + L"\\tvo0003.tmp", L"", kOlderSuiteText});
     suite.plantedFiles.push_back({zelmar + L"\\TVO12.TMP", L"", kForeignText});
 }
 
@@ -255,12 +253,12 @@ void AddFirewalls(Footprint& suite, const OlderSources& sources)
     suite.folders.push_back(consumer);
     suite.files.push_back({consumer + L"\\zlPfpTray.exe", sources.componentProgram, ""});
     suite.files.push_back({consumer + L"\\zlFwApiUninstall.exe", sources.componentProgram, ""});
-    suite.files.push_back({consumer + L"\\zlFwApi.inf", L"", kSuiteText});
+    suite.files.push_back({consumer + L"\\zlFwApi.inf", L"", kOlderSuiteText});
     Owned(suite, Text(kUninstall + std::wstring(L"Zelmar Firewall API"), L"UninstallString",
                       L"\"" + consumer + L"\\zlFwApiUninstall.exe\" /silent"));
     // The maker's common installer serves its other products too: it stays.
     suite.plantedFiles.push_back({CommonFiles32() + L"\\Zelmar\\zlInstall.exe", sources.componentProgram, ""});
-    suite.files.push_back({CommonFiles32() + L"\\Zelmar\\Intrulog\\zlIlApi.inf", L"", kSuiteText});
+    suite.files.push_back({CommonFiles32() + L"\\Zelmar\\Intrulog\\zlIlApi.inf", L"", kOlderSuiteText});
     suite.values.push_back(Text(kRunOnce, L"InstIlApi", L"\"" + CommonFiles32() + L"\\Zelmar\\zlInstall.exe\""));
     suite.platformKeys.push_back(Key(kRunOnce));
     Tree(suite, kRunOnce);
@@ -269,7 +267,7 @@ void AddFirewalls(Footprint& suite, const OlderSources& sources)
     // another product's driver beside them.
     for (const wchar_t* driver : {L"zlPfwDrv", L"zlPfwNdis"}) {
         const std::wstring file = DriversFolder() + L"\\" + driver + L".sys";
-        suite.files.push_back({file, L"", kSuiteText});
+        suite.files.push_back({file, L"", kOlderSuiteText});
         const std::wstring service = kServices + std::wstring(driver);
         Owned(suite, Number(service, L"Type", SERVICE_KERNEL_DRIVER));
         suite.values.push_back(Number(service, L"Start", SERVICE_DEMAND_START));
@@ -288,8 +286,8 @@ void AddFirewalls(Footprint& suite, const OlderSources& sources)
     suite.keys.push_back(Key(L"SOFTWARE\\Zelmar Home\\Firewall"));
     Tree(suite, L"SOFTWARE\\Zelmar Home");
     suite.folders.push_back(CommonAppData() + L"\\Zelmar\\Home Firewall");
-    suite.files.push_back({CommonAppData() + L"\\Zelmar\\Home Firewall\\rules.dat", L"", kSuiteText});
-    suite.files.push_back({SystemFolder32() + L"\\zlhfw.dat", L"", kSuiteText});
+    suite.files.push_back({CommonAppData() + L"\\Zelmar\\Home Firewall\\rules.dat", L"", kOlderSuiteText});
+    suite.files.push_back({SystemFolder32() + L"\\zlhfw.dat", L"", kOlderSuiteText});
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ constexpr wchar_t kJScript[] = L"CLSID\\{f414c260-6ac0-11cf-b6d1-00aa00bbbb58}";
 constexpr wchar_t kVBScript[] = L"CLSID\\{B54F3741-5B07-11cf-A4B0-00AA004A55E8}";
 constexpr wchar_t kHelperObject[] = L"{3E9B6A1C-7D24-4F58-B0C1-5A6D7E8F9012}";
 constexpr wchar_t kForeignClass[] = L"CLSID\\{9C1D2E3F-4A5B-4C6D-8E7F-0A1B2C3D4E5F}";
-constexpr char kSuiteText[] = "the older suite's";
-constexpr char kForeignText[] = "not the suite's";
 
 // The shared "Zelmar" folders: the suite's subfolders with a file each, and
 // another product's subfolder and file beside them.
@@ -56,7 +54,7 @@ void AddInstallFolder(Footprint& suite, const OlderSources& sources)
     std::vector<const wchar_t*> subfolders = {L"Qengine", L"Firewall", L"Agent", L"Shared", L"DesktopUI"};
     if (IsWindows64()) subfolders.push_back(L"Qengine64");
     for (const wchar_t* sub : subfolders)
-        suite.files.push_back({install + L"\\" + sub + L"\\" + sub + L".dat", L"", kSuiteText});
+        suite.files.push_back({install + L"\\" + sub + L"\\" + sub + L".dat", L"", kOlderSuiteText});
     suite.files.push_back({install + L"\\Agent\\tvAgtSvc.exe", sources.agentProgram, ""});
 }
 
@@ -65,7 +63,7 @@ void AddSharedFolders(Footprint& suite)
     for (const SharedFolder& shared : SharedFolders()) {
         for (const wchar_t* owned : shared.owned) {
             suite.folders.push_back(shared.parent + L"\\" + owned);
-            suite.files.push_back({shared.parent + L"\\" + owned + L"\\" + owned + L".dat", L"", kSuiteText});
+            suite.files.push_back({shared.parent + L"\\" + owned + L"\\" + owned + L".dat", L"", kOlderSuiteText});
         }
         suite.plantedFiles.push_back({shared.parent + L"\\Other Product\\keep.txt", L"", kForeignText});
         suite.plantedFiles.push_back({shared.parent + L"\\other-product.txt", L"", kForeignText});
