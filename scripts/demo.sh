@@ -23,11 +23,7 @@ indent() { sed 's/\r$//; s/^\xEF\xBB\xBF//; s/^/  /'; }
 # Missing packages first, in the open: installing them may ask for a password.
 "$root/scripts/setup.sh"
 . "$root/scripts/wine-env.sh"
-if ! zl_runs_32bit; then
-  echo "This machine cannot start 32-bit Linux programs, so Wine cannot run Uprooter.exe" >&2
-  echo "(a 32-bit program) here; the demo needs a machine that can." >&2
-  exit 1
-fi
+zl_require_32bit
 section "Building both architectures (log: build/demo-build.log)"
 mkdir -p "$root/build"
 "$root/scripts/build.sh" >"$root/build/demo-build.log" 2>&1 &

@@ -45,10 +45,7 @@ sealed() {
 case "$cmd" in
 start)
   arch=$3 tdrive=${4:-} gui=${5:-}
-  if [ "$arch" = win32 ] && ! zl_runs_32bit; then
-    echo "no $arch prefix: this machine cannot run 32-bit programs" >&2
-    exit 1
-  fi
+  zl_require_32bit
   [ -d "$prefix" ] && { "$0" stop "$prefix"; rm -rf "$prefix"; }
   mkdir -p "$(dirname "$prefix")"
   if [ "$gui" = gui ]; then
@@ -63,6 +60,10 @@ start)
   fi
   # No Mono or Gecko: the prefix must come up without downloads or dialogs.
   WINEARCH=$arch WINEDLLOVERRIDES="mscoree=;mshtml=" "$zl_wine" wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Saving a shell link starts winemenubuilder, which writes menu entries into
+  # the host's home and was seen left waiting: no program of the prefix starts it.
+  "$zl_wine" reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f >/dev/null 2>&1
   wineserver -w
   seal "$prefix"
   rm -f "$prefix/dosdevices/z:"
