@@ -14,16 +14,34 @@ namespace stage {
 
 namespace {
 
-bool MakeShortcut(const ShortcutItem& item)
+// A shell link object from shell32's own class factory. CoCreateInstance would
+// find the class through the registry handle COM keeps for the whole process,
+// and under Wine the start of a host tool (the folder links) closes that
+// handle: every later CoCreateInstance fails with REGDB_E_READREGDB.
+HRESULT NewShellLink(win::ComPtr<IShellLinkW>& link)
+{
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    const HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
+    const auto get = shell32 ? reinterpret_cast<GetClassObject>(GetProcAddress(shell32, "DllGetClassObject")) : nullptr;
+    if (!get) return E_NOINTERFACE;
+    win::ComPtr<IClassFactory> factory;
+    const HRESULT hr = get(CLSID_ShellLink, IID_IClassFactory, factory.putVoid());
+    return FAILED(hr) ? hr : factory->CreateInstance(nullptr, IID_IShellLinkW, link.putVoid());
+}
+
+// The failing call and its result, or empty when the link was saved.
+std::wstring MakeShortcut(const ShortcutItem& item)
 {
     SHCreateDirectoryExW(nullptr, Parent(item.path).c_str(), nullptr);
     win::ComPtr<IShellLinkW> link;
     win::ComPtr<IPersistFile> file;
-    return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                      link.putVoid())) &&
-           SUCCEEDED(link->SetPath(item.target.c_str())) && SUCCEEDED(link->SetArguments(item.arguments.c_str())) &&
-           SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.putVoid())) &&
-           SUCCEEDED(file->Save(item.path.c_str(), TRUE)) && PathExists(item.path);
+    HRESULT hr = NewShellLink(link);
+    if (FAILED(hr)) return L"shell link object " + std::to_wstring(hr);
+    if (FAILED(hr = link->SetPath(item.target.c_str()))) return L"SetPath " + std::to_wstring(hr);
+    if (FAILED(hr = link->SetArguments(item.arguments.c_str()))) return L"SetArguments " + std::to_wstring(hr);
+    if (FAILED(hr = link->QueryInterface(IID_IPersistFile, file.putVoid()))) return L"QueryInterface " + std::to_wstring(hr);
+    if (FAILED(hr = file->Save(item.path.c_str(), TRUE))) return L"Save " + std::to_wstring(hr);
+    return PathExists(item.path) ? L"" : L"no file";
 }
 
 // The target the saved link leads to, read back through the shell; empty when
@@ -33,7 +51,7 @@ std::wstring TargetOf(const std::wstring& path)
     win::ComPtr<IShellLinkW> link;
     win::ComPtr<IPersistFile> file;
     wchar_t target[MAX_PATH] = {};
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.putVoid())) ||
+    if (FAILED(NewShellLink(link)) ||
         FAILED(link->QueryInterface(IID_IPersistFile, file.putVoid())) || FAILED(file->Load(path.c_str(), STGM_READ)) ||
         FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)))
         return L"";
@@ -44,17 +62,21 @@ std::wstring TargetOf(const std::wstring& path)
 
 void LayShortcuts(const Footprint& suite, std::vector<std::wstring>& problems)
 {
-    win::ComInit com;
+    // No single-threaded apartment: its hidden window's creation was seen to
+    // hang under emulation while the stand-ins' windows were up.
+    win::ComInit com(COINIT_MULTITHREADED);
     for (const std::vector<ShortcutItem>* items : {&suite.shortcuts, &suite.plantedShortcuts})
         for (const ShortcutItem& item : *items)
-            if (!MakeShortcut(item) || Lower(TargetOf(item.path)) != Lower(item.target))
-                problems.push_back(L"cannot make the shell link " + item.path);
+            if (std::wstring failed = MakeShortcut(item); !failed.empty())
+                problems.push_back(L"cannot make the shell link " + item.path + L": " + failed);
+            else if (Lower(TargetOf(item.path)) != Lower(item.target))
+                problems.push_back(L"the shell link " + item.path + L" leads elsewhere: " + TargetOf(item.path));
 }
 
 void AuditShortcuts(const Footprint& suite, std::vector<std::wstring>& stillPresent,
                     std::vector<std::wstring>& plantedMissing)
 {
-    win::ComInit com;
+    win::ComInit com(COINIT_MULTITHREADED);
     for (const ShortcutItem& item : suite.shortcuts)
         if (PathExists(item.path)) stillPresent.push_back(item.path);
     for (const ShortcutItem& item : suite.plantedShortcuts)

@@ -15,6 +15,7 @@
 #include <msiquery.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <set>
 
 namespace stage {
@@ -284,6 +285,31 @@ bool IsEmptyInstallerContainer(const std::wstring& entry, const Snapshot& after)
     return true;
 }
 
+// The names under which a registry entry may also be seen: the other view's
+// (keys that 64-bit Windows shares between the views appear in both) and,
+// below the classes, HKCR's as well as HKLM's.
+std::vector<std::wstring> RegistryTwins(const std::wstring& entry)
+{
+    static const std::wstring kClasses = L"SOFTWARE\\Classes\\";
+    std::vector<std::wstring> twins;
+    for (RegView view : Views())
+        for (RegView other : Views()) {
+            const std::wstring hklm = RootName(HKEY_LOCAL_MACHINE, view), hkcr = RootName(HKEY_CLASSES_ROOT, view);
+            if (Names(entry, hklm + L"SOFTWARE\\Classes") && entry.size() > hklm.size() + kClasses.size()) {
+                const std::wstring below = entry.substr(hklm.size() + kClasses.size());
+                twins.push_back(RootName(HKEY_CLASSES_ROOT, other) + below);
+                twins.push_back(RootName(HKEY_LOCAL_MACHINE, other) + kClasses + below);
+            } else if (entry.rfind(hkcr, 0) == 0) {
+                const std::wstring below = entry.substr(hkcr.size());
+                twins.push_back(RootName(HKEY_CLASSES_ROOT, other) + below);
+                twins.push_back(RootName(HKEY_LOCAL_MACHINE, other) + kClasses + below);
+            } else if (entry.rfind(hklm, 0) == 0) {
+                twins.push_back(RootName(HKEY_LOCAL_MACHINE, other) + entry.substr(hklm.size()));
+            }
+        }
+    return twins;
+}
+
 // Entries added, removed or changed since before, apart from the files named in
 // ignoredFiles and Windows Installer's empty containers; with outsideOnly, also
 // apart from the footprint and the planted data.
@@ -295,8 +321,22 @@ std::vector<std::wstring> Compare(const Footprint& suite, const Snapshot& before
     std::set<std::wstring> ignored;
     for (const std::wstring& file : ignoredFiles) ignored.insert(Lower(file));
     const Snapshot after = TakeSnapshot(suite, extraFolders);
+    auto ours = [&](const std::wstring& name) { return InFootprint(suite, name) || InPlanted(suite, name); };
+    auto state = [](const Snapshot& snapshot, const std::wstring& name) {
+        auto at = snapshot.find(name);
+        return at == snapshot.end() ? std::optional<std::wstring>() : at->second;
+    };
+    // A twin that came and went with the entry, holding the same, is the same
+    // shared key or value seen in another view.
+    auto oursShared = [&](const std::wstring& name) {
+        for (const std::wstring& twin : RegistryTwins(name))
+            if (twin != name && ours(twin) && state(before, twin) == state(before, name) &&
+                state(after, twin) == state(after, name))
+                return true;
+        return false;
+    };
     auto compare = [&](const std::wstring& name, const wchar_t* what) {
-        if (ignored.count(Lower(name)) || (outsideOnly && (InFootprint(suite, name) || InPlanted(suite, name)))) return;
+        if (ignored.count(Lower(name)) || (outsideOnly && (ours(name) || oursShared(name)))) return;
         if (std::wstring(what) == L"added:" && IsEmptyInstallerContainer(name, after)) return;
         changes.push_back(std::wstring(what) + L" " + name);
     };
