@@ -14,7 +14,9 @@ function(zl_prefix_path out name)
 endfunction()
 
 # Defines the start/stop fixtures of one prefix (x86 tree only). A GUI prefix
-# has a virtual display, for the tests that answer message boxes.
+# has a virtual display, for the tests that answer message boxes. A 32-bit
+# prefix is made under emulation on most machines here: seconds when the
+# machine is idle, minutes when it is loaded.
 function(zl_wine_prefix_fixture name arch)
   cmake_parse_arguments(A "GUI" "" "" ${ARGN})
   zl_prefix_path(p ${name})
@@ -24,7 +26,7 @@ function(zl_wine_prefix_fixture name arch)
   endif()
   add_test(NAME prefix.${name}.start
            COMMAND ${ZL_WINE_PREFIX_SH} start "${p}" ${arch} "${ZL_BUILD_ROOT}" ${gui})
-  set_tests_properties(prefix.${name}.start PROPERTIES FIXTURES_SETUP wine_${name} TIMEOUT 180)
+  set_tests_properties(prefix.${name}.start PROPERTIES FIXTURES_SETUP wine_${name} TIMEOUT 600)
   add_test(NAME prefix.${name}.stop COMMAND ${ZL_WINE_PREFIX_SH} stop "${p}")
   set_tests_properties(prefix.${name}.stop PROPERTIES FIXTURES_CLEANUP wine_${name})
 endfunction()
