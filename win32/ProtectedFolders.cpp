@@ -141,6 +141,11 @@ public:
     bool Changed()
     {
         if (!armed_) return Arm();
+        // Asking is a call into the system, as costly as a deletion: at most
+        // once per tick of the system's clock (every 16 ms or less).
+        const DWORD now = GetTickCount();
+        if (now == lastAsked_) return false;
+        lastAsked_ = now;
         HANDLE handles[] = {listEvent_.get(), folder_.get()};
         if (WaitForMultipleObjects(2, handles, FALSE, 0) == WAIT_TIMEOUT) return false;
         return Arm();
@@ -169,6 +174,7 @@ private:
     }
 
     bool armed_ = false;
+    DWORD lastAsked_ = 0;
     Key list_;
     Handle listEvent_;
     ChangeNotification folder_;
