@@ -24,6 +24,9 @@ constexpr DWORD kHiddenSystemLink = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTE
 
 constexpr int kRenameCandidates = 1000;
 
+// Attributes that never stand in a deletion's way.
+constexpr DWORD kPlainAttributes = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
+
 // Formats into buffer; false when the text does not fit.
 bool Format(wchar_t* buffer, size_t chars, const wchar_t* format, ...)
 {
@@ -113,9 +116,10 @@ private:
                 Link(path);
                 continue;
             }
-            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            // Plain attributes need no reset; DeleteByRename answers true for a file already gone.
+            if (data.dwFileAttributes & ~kPlainAttributes) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
             Log(L"Nukedir - Deleting file %s", path);
-            if (win::PathExists(path) && !removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
+            if (!removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
                 if (win::PathExists(path)) LeaveForRestart(path);
                 Log(L"Nukedir - Could not delete file %s, adding to pending delete operations", path);
             }

@@ -1,5 +1,7 @@
 #include "KillProcess.h"
 
+#include "TimeBudget.h"
+
 #include <psapi.h>
 
 #include <new>
@@ -117,7 +119,7 @@ bool EndProcessById(DWORD processId)
     if (!process) return false;
     CloseRequest request{processId, false};
     EnumWindows(CloseFirstWindow, reinterpret_cast<LPARAM>(&request));
-    if (request.sent && WaitForSingleObject(process.get(), kCloseWaitMs) == WAIT_OBJECT_0) return true;
+    if (request.sent && win::timing::WaitBounded(process.get(), kCloseWaitMs) == WAIT_OBJECT_0) return true;
     return TerminateProcess(process.get(), 0) != FALSE;
 }
 

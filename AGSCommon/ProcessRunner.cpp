@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "Handle.h"
 #include "Registry.h"
+#include "TimeBudget.h"
 
 #include <utility>
 
@@ -14,7 +15,7 @@ constexpr DWORD kInstallAlreadyRunning = 1618;
 constexpr int kRetryBudget = 60;
 constexpr DWORD kRetryPauseMs = 5000;
 
-RetryPause g_retryPause = Sleep;
+RetryPause g_retryPause = win::timing::Pause;
 
 // Reads "UninstallString" as stored, only if it fits the fixed buffer with its
 // terminator; empty on any failure.
@@ -64,7 +65,7 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
     }
     win::ProcessInformation child;
     child.take(raw);
-    WaitForSingleObject(child.process.get(), INFINITE);
+    win::timing::WaitForChild(child.process.get(), INFINITE);
     GetExitCodeProcess(child.process.get(), &exitCode);
     if (exitCode == 0) return true;
     AGS_LOG(LogUtils::Error, L"RunProcess():: Process [%s] return Fail. ExitCode=%d ErrorCode=%d", commandLine,

@@ -4,6 +4,7 @@
 #include "Registry.h"
 #include "MsiPackage.h"
 #include "SweeperTables.h"
+#include "TimeBudget.h"
 
 namespace sweeper {
 
@@ -60,7 +61,7 @@ DWORD RunProcess(SweeperLog& log, const wchar_t* commandLine, DWORD waitMs)
     }
     win::ProcessInformation child;
     child.take(raw);
-    if (WaitForSingleObject(child.process.get(), waitMs) == WAIT_TIMEOUT) return kRunTimedOut;
+    if (win::timing::WaitForChild(child.process.get(), waitMs) == WAIT_TIMEOUT) return kRunTimedOut;
     DWORD code = 0;
     GetExitCodeProcess(child.process.get(), &code);
     if (code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED) return 0;

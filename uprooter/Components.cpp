@@ -10,6 +10,7 @@
 #include "Removal.h"
 #include "Scanners.h"
 #include "ServiceStop.h"
+#include "TimeBudget.h"
 
 
 namespace {
@@ -154,7 +155,7 @@ void StopAgentServices(reloUni& uni)
             StopService(OpenSCManagerW(nullptr, nullptr, GENERIC_READ), service);
     } else {
         LaunchAndWait(serviceProgram, L" /Stop", step.get(), 1);
-        Sleep(1000);
+        win::timing::Pause(1000);
         CKillProcHolder killer;
         const wchar_t* programs[] = {serviceProgram.c_str(), workerProgram.c_str()};
         EndProcesses(killer, programs, 2);

@@ -62,6 +62,11 @@ void RemoveAgentAfterHostCommon()
 
 }  // namespace
 
+void LogStepTime(CLogFile& log, const wchar_t* step, const win::timing::Split& split)
+{
+    log.Log(L"Uprooter.Exe, Timing: %s", win::timing::Describe(step, split).c_str());
+}
+
 long MajorVersion(const std::wstring& version) { return std::wcstol(version.substr(0, version.find(L'.')).c_str(), nullptr, 10); }
 
 bool IsAnotherInstanceRunning()
@@ -148,7 +153,11 @@ int UprooterMain(HINSTANCE instance)
         return RemoveOlderProduct(instance);
     }
     RunLog().Log(L"Uninstalling newer product");
-    if (!LaunchCleanupUtility()) return 0;
+    win::timing::Clock clock;
+    const bool launched = LaunchCleanupUtility();
+    LogStepTime(RunLog(), L"LaunchCleanupUtility", clock.Lap());
+    if (!launched) return 0;
     RemoveAgentAfterHostCommon();
+    LogStepTime(RunLog(), L"RemoveAgentAfterHostCommon", clock.Lap());
     return 1;
 }

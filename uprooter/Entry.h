@@ -2,6 +2,9 @@
 // Uprooter's entry: prompt, single instance, and the choice between the older
 // and the newer suite.
 
+#include "LogFile.h"
+#include "TimeBudget.h"
+
 #include <windows.h>
 
 #include <string>
@@ -28,6 +31,10 @@ bool LaunchCleanupUtility();
 // The run log's path: "Uprooter.log" in the folder of the program that
 // started us, or in the root of the current drive when that is unknown.
 std::wstring RunLogPathBesideParent();
+
+// One run-log line: how long a step took, and how much of it went to child
+// programs, to fixed waits and polls, and to the program's own work.
+void LogStepTime(CLogFile& log, const wchar_t* step, const win::timing::Split& split);
 
 // The older suite's removal. Returns the exit code: 1 when the caller is no
 // administrator, else 0. The second form takes the command line to obey.

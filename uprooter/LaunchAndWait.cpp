@@ -1,6 +1,7 @@
 #include "LaunchAndWait.h"
 
 #include "Handle.h"
+#include "TimeBudget.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::wstring ProgramText(const std::wstring& program, int shortPath)
 bool AwaitEnd(HANDLE process, CLogFile& log)
 {
     for (DWORD remaining = g_waitSlices; remaining > 0;) {
-        if (WaitForSingleObject(process, kLaunchSliceMs) == WAIT_OBJECT_0) {
+        if (win::timing::WaitForChild(process, kLaunchSliceMs) == WAIT_OBJECT_0) {
             log.Log(L"Uprooter.Exe, Completed successfully.");
             return true;
         }

@@ -7,6 +7,7 @@
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "TimeBudget.h"
 #include "ServerUnregistration.h"
 #include "Unregister.h"
 #include "UprooterStrings.h"
@@ -214,7 +215,7 @@ void DisableScannerOperation()
 {
     SwitchOff(kEmailScanKey);
     SwitchOff(kScriptScanKey);
-    Sleep(kScannerStopMs);
+    win::timing::Pause(kScannerStopMs);
 }
 
 void reloUni::RemoveOldScanners()

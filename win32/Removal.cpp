@@ -1,7 +1,7 @@
 // The removal layer: judging paths, and deleting files and folder trees.
 #include "RemovalPaths.h"
 
-#include <algorithm>
+#include <unordered_map>
 #include <utility>
 
 namespace win::removal {
@@ -10,12 +10,39 @@ namespace {
 
 Observer* g_observer = nullptr;
 
-std::wstring Folded(const std::wstring& text)
-{
-    std::wstring folded = text;
-    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-    return folded;
-}
+// The letter case of folders met on the way of earlier judgements, by their
+// path as given (folded). Only the case comes from here: every component is
+// still examined for links at every judgement.
+class LetterCase {
+public:
+    LetterCase() { InitializeCriticalSection(&lock_); }
+    ~LetterCase() { DeleteCriticalSection(&lock_); }
+
+    // Sets out to the folder's path in its true case, when known.
+    bool Find(const std::wstring& path, std::wstring& out)
+    {
+        EnterCriticalSection(&lock_);
+        const auto found = folders_.find(Folded(path));
+        const bool known = found != folders_.end();
+        if (known) out = found->second;
+        LeaveCriticalSection(&lock_);
+        return known;
+    }
+    void Keep(const std::wstring& path, const std::wstring& trueCase)
+    {
+        EnterCriticalSection(&lock_);
+        if (folders_.size() >= kMostFolders) folders_.clear();
+        folders_[Folded(path)] = trueCase;
+        LeaveCriticalSection(&lock_);
+    }
+
+private:
+    static constexpr size_t kMostFolders = 4096;
+    CRITICAL_SECTION lock_;
+    std::unordered_map<std::wstring, std::wstring> folders_;
+};
+
+LetterCase g_letterCase;
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
@@ -90,9 +117,10 @@ Record LeftForRestartIfFailed(Record r, InUse inUse)
     return r;
 }
 
-Record RemoveOneFile(const std::wstring& path, InUse inUse)
+// attributes as last seen: only a read-only file needs them reset first.
+Record RemoveOneFile(const std::wstring& path, InUse inUse, DWORD attributes)
 {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     const bool ok = DeleteFileW(path.c_str()) != FALSE;
     return LeftForRestartIfFailed(Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
 }
@@ -108,8 +136,9 @@ Record RemoveOneLink(const std::wstring& path, bool folder, InUse inUse)
 
 bool IsProtectedOrAbove(const std::wstring& canonical)
 {
-    for (const std::wstring& folder : ProtectedFolders())
-        if (IsAtOrBelow(folder, canonical)) return true;
+    const std::wstring path = Folded(canonical);
+    for (const std::wstring& folder : CurrentProtectedTable()->folded)
+        if (IsAtOrBelowFolded(folder, path)) return true;
     return false;
 }
 
@@ -165,7 +194,7 @@ void RemoveContents(const std::wstring& folder, InUse inUse, TreeListener* liste
             RemoveContents(path, inUse, listener);
             Report(RemoveOneFolder(path), listener);
         } else {
-            Report(RemoveOneFile(path, inUse), listener);
+            Report(RemoveOneFile(path, inUse, data.dwFileAttributes), listener);
         }
     } while (FindNextFileW(find.get(), &data));
 }
@@ -187,10 +216,21 @@ void Notify(const Record& record)
     if (g_observer) g_observer->Seen(record);
 }
 
+std::wstring Folded(const std::wstring& text)
+{
+    std::wstring folded = text;
+    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+bool IsAtOrBelowFolded(const std::wstring& p, const std::wstring& f)
+{
+    return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+}
+
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)
 {
-    const std::wstring p = Folded(path), f = Folded(folder);
-    return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+    return IsAtOrBelowFolded(Folded(path), Folded(folder));
 }
 
 bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, DWORD& error)
@@ -218,15 +258,24 @@ bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, D
                 exists = false;
             } else {
                 if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) linkMet = true;
+                // A short name always holds a tilde; any other name is its own
+                // long form, and only its letter case is asked of the listing:
+                // once per folder on the way, never for the last component.
+                const bool shortName = component.find(L'~') != std::wstring::npos;
+                if (!shortName && end == full.size()) {
+                    out = candidate;
+                    continue;
+                }
+                if (!shortName && g_letterCase.Find(candidate, out)) continue;
                 WIN32_FIND_DATAW data;
                 FindHandle find(FindFirstFileW(candidate.c_str(), &data));
                 if (find) {
                     out += L"\\";
                     out += data.cFileName;
+                    if (!shortName) g_letterCase.Keep(candidate, out);
                     continue;
                 }
-                // A short name always holds a tilde; any other name is its own long form.
-                if (component.find(L'~') != std::wstring::npos) error = GetLastError();
+                if (shortName) error = GetLastError();
             }
         }
         out = candidate;
@@ -254,18 +303,18 @@ Judgement Judge(const std::wstring& path, Guard guard)
         j.verdict = Verdict::Unverifiable;
         return j;
     }
+    const std::shared_ptr<const ProtectedTable> table = CurrentProtectedTable();
+    const std::wstring folded = Folded(j.path);
     if (guard == Guard::OutsideWindows) {
-        for (const std::wstring& windows : WindowsFolders()) {
-            std::wstring canonical;
-            DWORD error = 0;
-            if (MakeCanonical(windows, canonical, linkMet, error) && IsAtOrBelow(j.path, canonical)) {
+        for (const std::wstring& windows : table->windows) {
+            if (IsAtOrBelowFolded(folded, windows)) {
                 j.verdict = Verdict::InWindowsFolder;
                 return j;
             }
         }
     }
-    for (const std::wstring& folder : ProtectedFolders()) {
-        if (IsAtOrBelow(folder, j.path)) {
+    for (const std::wstring& folder : table->folded) {
+        if (IsAtOrBelowFolded(folder, folded)) {
             j.verdict = Verdict::Protected;
             return j;
         }
@@ -274,29 +323,13 @@ Judgement Judge(const std::wstring& path, Guard guard)
     return j;
 }
 
-std::vector<std::wstring> ProtectedFolders()
-{
-    std::vector<std::wstring> folders, seen;
-    for (const std::wstring& text : ProtectedFolderTexts()) {
-        // The sources overlap much; each text is made canonical once.
-        std::wstring folded = Folded(text);
-        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
-        seen.push_back(std::move(folded));
-        std::wstring canonical;
-        bool linkMet = false;
-        DWORD error = 0;
-        if (MakeCanonical(text, canonical, linkMet, error) && canonical.size() > 3) folders.push_back(canonical);
-    }
-    return folders;
-}
-
 Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)
 {
     const Record r = Judged(path, guard, Kind::File, [inUse](const std::wstring& canonical) {
         const DWORD attributes = GetFileAttributesW(canonical.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Result(Kind::File, canonical, false, ERROR_DIRECTORY);
-        return RemoveOneFile(canonical, inUse);
+        return RemoveOneFile(canonical, inUse, attributes);
     });
     Notify(r);
     return r;

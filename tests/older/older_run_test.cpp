@@ -270,6 +270,22 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
                  "Deviations detected in VBScript and/or JavaScript registrations were fixed successfully",
                  "Supressing Reboot as per Command Line", "Closing logfile object: *", "Closing logfile object: *"}));
 
+    // The time budget: one line per step in the road's order, then the whole
+    // road. The uninstallers are children; the service stop polls.
+    const std::string split = " took * ms (waiting for children * ms, fixed waits * ms, own work * ms)";
+    std::vector<std::string> steps;
+    for (const char* step : {"component discovery", "RemoveTarvoFirewall", "RestoreDefenderState", "CloseTrayPrograms",
+                             "StopAgentServices", "RunComponentUninstallers", "UnregisterComponentFiles",
+                             "CleanMisDirectories", "RemoveStartupEntries", "the suite's keys", "removeProduct",
+                             "CheckAndRestoreScriptEngines"})
+        steps.push_back(std::string("Uprooter.Exe, Timing: ") + step + split);
+    EXPECT_TRUE(ContainsInOrder(runLog, steps));
+    EXPECT_GT(StepTime(runLog, "RunComponentUninstallers", "waiting for children"), 0);
+    EXPECT_GT(StepTime(runLog, "StopAgentServices", "fixed waits"), 0);
+    EXPECT_EQ(StepTime(runLog, "RemoveStartupEntries", "waiting for children"), 0);
+    for (const std::string& line : runLog)
+        if (line.find("Timing: ") != std::string::npos) std::cout << line << "\n";
+
     // The suite's main keys are gone.
     for (win::RegView view : stage::Views())
         for (const wchar_t* key : {kMainKey, kFirewallKey})

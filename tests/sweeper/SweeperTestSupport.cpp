@@ -2,6 +2,7 @@
 
 #include "SweeperTestSupport.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <regex>
 
@@ -97,6 +98,19 @@ bool Matches(const std::string& pattern, const std::string& text)
                                          << " of the expected sequence) in order; the log holds:" << found;
 }
 
+long StepTime(const std::vector<std::string>& lines, const std::string& step, const std::string& part)
+{
+    const std::string head = "Timing: " + step + " took ";
+    for (const std::string& line : lines) {
+        const size_t at = line.find(head);
+        if (at == std::string::npos) continue;
+        const size_t figure = part == "took" ? at + head.size() - 5 : line.find(part + " ", at + head.size());
+        if (figure == std::string::npos) return -1;
+        return std::strtol(line.c_str() + figure + part.size() + 1, nullptr, 10);
+    }
+    return -1;
+}
+
 void LayOutSweeper(const std::wstring& folder, const std::string& config)
 {
     const std::wstring suite = L"\\testbed\\sweeper-suite\\";
@@ -116,7 +130,8 @@ RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments
     TempFolderOverride temp(tempFolder);
     RunResult result;
     result.exitCode = RunAndWait(L"\"" + folder + L"\\Sweeper.exe\" " + arguments, folder, timeoutMs);
-    result.messages = LogMessages(tempFolder);
+    for (std::string& message : LogMessages(tempFolder))
+        (message.rfind("Timing: ", 0) == 0 ? result.times : result.messages).push_back(std::move(message));
     return result;
 }
 

@@ -197,6 +197,15 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
     EXPECT_TRUE(ContainsInOrder(sweeper, {"Starting Sweeper", "Removing Endpoint Antivirus", "Removing AGS Connector",
                                           "Removing Endpoint Guard Platform", "Removing Endpoint Common Installer",
                                           "Removed Dependencies", "Clean uninstallation completed successfully"}));
+    // The time budget: Sweeper and the agent's package are Uprooter's
+    // children, each package Sweeper's.
+    EXPECT_GT(StepTime(runLog, "LaunchCleanupUtility", "waiting for children"), 0);
+    EXPECT_GT(StepTime(runLog, "RemoveAgentAfterHostCommon", "waiting for children"), 0);
+    EXPECT_GT(StepTime(sweeper, "module Endpoint Antivirus", "waiting for children"), 0) << Lines(sweeper);
+    EXPECT_GE(StepTime(sweeper, "Sweeper", "took"), StepTime(sweeper, "module Endpoint Antivirus", "took"));
+    for (const auto* log : {&runLog, &sweeper})
+        for (const std::string& line : *log)
+            if (line.find("Timing: ") != std::string::npos) std::cout << line << "\n";
     std::vector<std::wstring> packageLogs;
     for (const std::wstring& name : LogFiles(temp_))
         if (name.rfind(L"Zelmar_Endpoint_Sweeper__", 0) == 0) packageLogs.push_back(name.substr(25, 4));

@@ -5,6 +5,7 @@
 #include "FolderCleanup.h"
 #include "PendingDeletions.h"
 #include "PlatformInfo.h"
+#include "Registry.h"
 #include "Scratch.h"
 #include "UserHives.h"
 
@@ -247,6 +248,28 @@ TEST_F(MachineFolders, CommonFilesPassesFollowTheWindowsBitness)
         // Left for the restart whether it is there or not.
         EXPECT_NE(PendingList::Position(native + L"\\ZuzadaZozi\\trust_catcache"), std::wstring::npos);
     }
+}
+
+// 64-bit Windows before Windows 7 have no "CommonProgramW6432": the second
+// pass takes the 64-bit Common Files from the registry's 64-bit view.
+TEST_F(MachineFolders, SecondCommonFilesPassWithoutTheWindows7Variable)
+{
+    if (!IsWow64()) GTEST_SKIP() << "only 64-bit Windows has the second pass";
+    const std::wstring native = Expanded(L"%CommonProgramW6432%");
+    win::Key key;
+    wchar_t recorded[MAX_PATH] = {};
+    ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ,
+                           win::RegView::Bit64, key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(win::ReadStringInto(key.get(), L"CommonFilesDir", recorded, MAX_PATH), ERROR_SUCCESS);
+    ASSERT_EQ(_wcsicmp(recorded, native.c_str()), 0) << "the registry and the variable disagree";
+    Add(native + L"\\Zelmar", L"installer");
+    SetEnvironmentVariableW(L"CommonProgramW6432", nullptr);
+    uni->CleanMisDirectories();
+    SetEnvironmentVariableW(L"CommonProgramW6432", native.c_str());
+    const std::string log = Logged();
+    EXPECT_EQ(Count(log, "Expanded %CommonProgramW6432% to [" + Narrow(native) + "]"), 1u) << log;
+    EXPECT_FALSE(IsFolder(native + L"\\Zelmar\\installer"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <userenv.h>
 
 using namespace testing_support;
 using win::removal::Guard;
@@ -296,6 +297,92 @@ TEST(RemovalObserver, SeesEachDeletionWithItsOutcome)
     }
     EXPECT_EQ(seen.records[4].verdict, Verdict::DriveRoot);
     EXPECT_EQ(_wcsicmp(seen.records[0].path.c_str(), (scratch / L"tree\\a.txt").c_str()), 0);
+}
+
+// The 64-bit Program Files and Common Files: the registry's 64-bit view names
+// them on every 64-bit Windows, the environment only from Windows 7 on.
+std::wstring CurrentVersionFolder(const wchar_t* name)
+{
+    win::Key key;
+    std::wstring value;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_QUERY_VALUE,
+                     IsWindows64() ? win::RegView::Bit64 : win::RegView::Native, key) == ERROR_SUCCESS)
+        win::ReadString(key.get(), name, value);
+    wchar_t expanded[MAX_PATH] = {};
+    ExpandEnvironmentStringsW(value.c_str(), expanded, MAX_PATH);
+    return expanded;
+}
+
+// Also run in a process without "ProgramW6432" and "CommonProgramW6432" (next test).
+TEST(ProtectedFolders, ProgramAndCommonFilesOfTheRegistrysView)
+{
+    for (const wchar_t* name : {L"ProgramFilesDir", L"CommonFilesDir"}) {
+        const std::wstring folder = CurrentVersionFolder(name);
+        ASSERT_FALSE(folder.empty()) << Narrow(name);
+        EXPECT_EQ(win::removal::Judge(folder).verdict, Verdict::Protected) << Narrow(folder);
+        EXPECT_EQ(win::removal::Judge(folder + L"\\Zelmar").verdict, Verdict::Allowed) << Narrow(folder);
+    }
+}
+
+// 64-bit Windows before Windows 7 (XP x64 to Server 2008) lack the variables.
+TEST(ProtectedFolders, GuardTheSameWithoutTheWindows7Variables)
+{
+    struct Unset {
+        std::wstring name, value;
+        explicit Unset(const wchar_t* n) : name(n)
+        {
+            wchar_t buffer[MAX_PATH] = {};
+            if (GetEnvironmentVariableW(n, buffer, MAX_PATH) < MAX_PATH) value = buffer;
+            SetEnvironmentVariableW(n, nullptr);
+        }
+        ~Unset() { SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str()); }
+    } programs(L"ProgramW6432"), common(L"CommonProgramW6432");
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    // A fresh process makes its table without them.
+    EXPECT_EQ(RunAndWait(L"\"" + std::wstring(self) +
+                         L"\" --gtest_filter=ProtectedFolders.ProgramAndCommonFilesOfTheRegistrysView"),
+              0u);
+}
+
+// The verdict once the change has been seen: the table asks for changes at
+// most once per clock tick, and the folder's notification comes through the
+// file system's own watch.
+Verdict SettledVerdict(const std::wstring& path, Verdict before)
+{
+    Verdict verdict = before;
+    for (int wait = 0; wait < 50 && verdict == before; ++wait) {
+        Sleep(100);
+        verdict = win::removal::Judge(path).verdict;
+    }
+    return verdict;
+}
+
+// The table is made once and again when an account comes or goes: a new
+// profile's folder is protected, and no longer once it is gone.
+TEST(ProtectedFolders, FollowTheProfileListAndTheProfilesFolder)
+{
+    ScratchDir scratch(L"removal-profiles");
+    const std::wstring image = scratch / L"zltest-account";
+    ASSERT_TRUE(CreateDirectoryW(image.c_str(), nullptr));
+    EXPECT_EQ(win::removal::Judge(image).verdict, Verdict::Allowed);
+    {
+        ScratchKey profile(HKEY_LOCAL_MACHINE,
+                           L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-4242");
+        ASSERT_EQ(win::WriteString(profile.get(), L"ProfileImagePath", image, REG_EXPAND_SZ), ERROR_SUCCESS);
+        EXPECT_EQ(SettledVerdict(image, Verdict::Allowed), Verdict::Protected);
+    }
+    EXPECT_EQ(SettledVerdict(image, Verdict::Protected), Verdict::Allowed);
+
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD units = MAX_PATH;
+    ASSERT_TRUE(GetProfilesDirectoryW(buffer, &units));
+    const std::wstring account = std::wstring(buffer) + L"\\zltest-account";
+    RemoveDirectoryW(account.c_str());
+    EXPECT_EQ(win::removal::Judge(account).verdict, Verdict::Allowed);
+    ASSERT_TRUE(CreateDirectoryW(account.c_str(), nullptr));
+    EXPECT_EQ(SettledVerdict(account, Verdict::Allowed), Verdict::Protected);
+    ASSERT_TRUE(RemoveDirectoryW(account.c_str()));
 }
 
 }  // namespace
