@@ -19,21 +19,6 @@ std::wstring Folded(const std::wstring& text)
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// Only "X:\..." names a place on a local drive; everything else (relative,
-// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is refused,
-// and so are wildcards, stream names and control characters.
-bool IsPlainDrivePath(const std::wstring& path)
-{
-    if (path.size() < 3) return false;
-    const wchar_t letter = path[0];
-    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
-    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
-    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
-    for (wchar_t c : path)
-        if (c < 0x20) return false;
-    return true;
-}
-
 bool FullPath(const std::wstring& text, std::wstring& full)
 {
     DWORD units = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
@@ -83,7 +68,7 @@ Record RemoveOneFolder(const std::wstring& path)
 Record LeftForRestartIfFailed(Record r, InUse inUse)
 {
     if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
-    if (MoveFileExW(r.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (RegisterForRestart(r.path))
         r.outcome = Outcome::LeftForRestart;
     else
         r.restartError = GetLastError();
@@ -92,9 +77,14 @@ Record LeftForRestartIfFailed(Record r, InUse inUse)
 
 Record RemoveOneFile(const std::wstring& path, InUse inUse)
 {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const bool ok = DeleteFileW(path.c_str()) != FALSE;
-    return LeftForRestartIfFailed(Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
+    const DWORD error = DeleteThroughHandle(path);
+    if (error == kRefusedLink) {
+        Judgement moved;
+        moved.verdict = Verdict::ThroughLink;
+        moved.path = path;
+        return Refusal(Kind::File, moved);
+    }
+    return LeftForRestartIfFailed(Result(Kind::File, path, error == ERROR_SUCCESS, error), inUse);
 }
 
 // A link goes itself: a folder link as a folder, a file link as a file (which
@@ -185,6 +175,18 @@ Observer* SetObserver(Observer* observer) { return std::exchange(g_observer, obs
 void Notify(const Record& record)
 {
     if (g_observer) g_observer->Seen(record);
+}
+
+bool IsPlainDrivePath(const std::wstring& path)
+{
+    if (path.size() < 3) return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
+    for (wchar_t c : path)
+        if (c < 0x20) return false;
+    return true;
 }
 
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)

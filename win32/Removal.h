@@ -73,6 +73,14 @@ protected:
     ~Observer() = default;
 };
 
+// Registers a canonical path for deletion at the restart. First every folder
+// on its way up to the nearest protected folder that an account other than
+// Administrators, SYSTEM and the installer service may change gets an access
+// list of Administrators and SYSTEM alone (that folder only, by handle), so
+// that no user can swap one for a link before the restart. False, with
+// nothing registered, when a list could not be set or the registration failed.
+bool RegisterForRestart(const std::wstring& canonical);
+
 // Sets the process-wide observer (nullptr: none) and returns the previous one.
 // Set it before removal starts; it is not guarded against other threads.
 Observer* SetObserver(Observer* observer);

@@ -12,6 +12,11 @@ namespace win::removal {
 // text gives no full path.
 bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, DWORD& error);
 
+// Only "X:\..." names a place on a local drive; everything else (relative,
+// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is not,
+// and neither is a text with wildcards, quotes, stream names or control characters.
+bool IsPlainDrivePath(const std::wstring& path);
+
 // Whether path is folder or lies below it, without regard to case.
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder);
 
@@ -19,6 +24,12 @@ bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder);
 std::vector<std::wstring> WindowsFolders();
 // The protected folders as the system names them (not yet canonical).
 std::vector<std::wstring> ProtectedFolderTexts();
+
+// Deletes a file through a handle on the file itself (a link is opened, not
+// followed) once the handle's final path is the canonical one; kRefusedLink
+// when it is not. By path where the system lacks those calls (Windows XP).
+// Returns the Win32 code.
+DWORD DeleteThroughHandle(const std::wstring& canonical);
 
 // Hands a record to the observer, if one is set.
 void Notify(const Record& record);

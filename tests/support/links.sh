@@ -17,6 +17,9 @@ create)
   ln -s ../../../target "$root/install/Endpoint/sub/linked"  # a link inside a tree
   ln -s ../target "$root/install/EndpointLink"               # a tree that is a link
   ln -s target "$root/via"                                   # a link in the middle of a path
+  mkdir -p "$root/swap/tree/sub"                             # a tree whose folder a test swaps for
+  echo suite >"$root/swap/tree/sub/own.txt"                  # the spare link during the walk
+  ln -s ../target "$root/swap/spare"
   ;;
 remove)
   rm -rf "$root"
