@@ -81,6 +81,12 @@ protected:
 // nothing registered, when a list could not be set or the registration failed.
 bool RegisterForRestart(const std::wstring& canonical);
 
+// Sees each folder whose access list was set before a registration for the
+// restart, with the list as written (SDDL). Wine keeps no access lists of
+// files (docs/wine.md), so tests read them here. Returns the previous one.
+using AccessListWritten = void (*)(const std::wstring& folder, const std::wstring& sddl);
+AccessListWritten SetAccessListObserver(AccessListWritten observer);
+
 // Sets the process-wide observer (nullptr: none) and returns the previous one.
 // Set it before removal starts; it is not guarded against other threads.
 Observer* SetObserver(Observer* observer);

@@ -32,6 +32,8 @@ Fn Kernel32Export(const char* name)
     return reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name));
 }
 
+AccessListWritten g_accessListWritten = nullptr;
+
 // Rights that let an account change what a folder holds or who may.
 constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
@@ -97,8 +99,22 @@ bool RestrictToAdministrators(const std::wstring& folder)
     if (SetEntriesInAclW(2, entries, nullptr, &acl) != ERROR_SUCCESS) return false;
     LocalMemory aclOwner(acl);
     // By handle: the list is set on this folder alone, never carried into what it holds.
-    return SetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    if (SetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, acl, nullptr) != ERROR_SUCCESS)
+        return false;
+    if (g_accessListWritten) {
+        SECURITY_DESCRIPTOR descriptor;
+        wchar_t* sddl = nullptr;
+        if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+            SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorW(&descriptor, SDDL_REVISION_1,
+                                                                 DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+            LocalMemory text(sddl);
+            g_accessListWritten(folder, sddl);
+        }
+    }
+    return true;
 }
 
 bool IsProtectedOrAbove(const std::wstring& folder)
@@ -114,7 +130,24 @@ std::wstring WithoutNamespace(std::wstring path)
     return path;
 }
 
+// Whether a component of the path is now a link, or the path no longer
+// names the same place.
+bool LinkOnTheWay(const std::wstring& canonical)
+{
+    std::wstring again;
+    bool linkMet = false;
+    DWORD error = ERROR_SUCCESS;
+    return !MakeCanonical(canonical, again, linkMet, error) || linkMet || lstrcmpiW(again.c_str(), canonical.c_str()) != 0;
+}
+
 }  // namespace
+
+AccessListWritten SetAccessListObserver(AccessListWritten observer)
+{
+    const AccessListWritten previous = g_accessListWritten;
+    g_accessListWritten = observer;
+    return previous;
+}
 
 bool ProtectFoldersForRestart(const std::wstring& canonical)
 {
@@ -140,6 +173,7 @@ DWORD DeleteThroughHandle(const std::wstring& canonical)
     const auto finalPath = Kernel32Export<FinalPathFn>("GetFinalPathNameByHandleW");
     const auto setInfo = Kernel32Export<SetInfoFn>("SetFileInformationByHandle");
     if (!finalPath || !setInfo) {
+        if (LinkOnTheWay(canonical)) return kRefusedLink;
         SetFileAttributesW(canonical.c_str(), FILE_ATTRIBUTE_NORMAL);
         return DeleteFileW(canonical.c_str()) ? ERROR_SUCCESS : GetLastError();
     }
@@ -147,6 +181,10 @@ DWORD DeleteThroughHandle(const std::wstring& canonical)
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return GetLastError();
+    // With the file held open, its path is walked again: a folder swapped for
+    // a link before the open shows now. The final path shows it as well where
+    // the system resolves links in it (Windows; Wine reports the path opened).
+    if (LinkOnTheWay(canonical)) return kRefusedLink;
     wchar_t buffer[MAX_PATH * 4] = {};
     const DWORD n = finalPath(file.get(), buffer, MAX_PATH * 4, kNormalizedDosName);
     if (n == 0 || n >= MAX_PATH * 4) return n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;

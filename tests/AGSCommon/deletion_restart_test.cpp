@@ -8,12 +8,12 @@
 #include "PendingDeletions.h"
 #include "Profile.h"
 #include "ProcessFlags.h"
+#include "Removal.h"
 #include "Scratch.h"
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-#include <sddl.h>
+#include <algorithm>
 
 using namespace testing_support;
 
@@ -36,30 +36,9 @@ std::string ShortForm(const wchar_t* name)
     return Narrow(buffer);
 }
 
-// The folder's access list as "P" (protected from inheritance) or "-", then
-// each allowing entry's account.
-std::vector<std::string> AccessList(const std::wstring& folder)
-{
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
-        return {"unreadable"};
-    win::LocalMemory owner(descriptor);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    std::vector<std::string> entries = {(control & SE_DACL_PROTECTED) ? "P" : "-"};
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        wchar_t* sid = nullptr;
-        ConvertSidToStringSidW(&ace->SidStart, &sid);
-        win::LocalMemory sidOwner(sid);
-        entries.push_back(sid ? Narrow(sid) : "?");
-    }
-    return entries;
-}
+// The access lists the removal layer wrote, by folder.
+std::vector<std::pair<std::wstring, std::wstring>> g_lists;
+void ListWritten(const std::wstring& folder, const std::wstring& sddl) { g_lists.emplace_back(folder, sddl); }
 
 // Runs the child under Windows 98 on a path in the area; its exit code.
 DWORD MarkAsWindows98(const wchar_t* name)
@@ -79,6 +58,8 @@ TEST(BeforeRestart, LeaveFilesAndFoldersForTheRestart)
     win::Handle held = Hold(kArea + L"\\held.txt"), heldInTree = Hold(kArea + L"\\tree\\sub\\held.txt");
 
     // The NT branch: the pending rename list.
+    g_lists.clear();
+    win::removal::SetAccessListObserver(ListWritten);
     PendingList pending;
     pending.KeepChanges();
     g_RebootNeeded = 0;
@@ -92,11 +73,16 @@ TEST(BeforeRestart, LeaveFilesAndFoldersForTheRestart)
     for (const wchar_t* item : {L"held.txt", L"tree\\sub\\held.txt", L"tree\\sub", L"tree"})
         EXPECT_NE(PendingList::Position(kArea + L"\\" + item), std::wstring::npos) << Narrow(item);
     // Until the restart no ordinary user may swap a folder on those paths for
-    // a link: each folder's list is Administrators and SYSTEM alone. Wine
-    // keeps the list but does not enforce it, so the list itself is checked.
-    for (const wchar_t* folder : {L"", L"\\tree", L"\\tree\\sub"})
-        EXPECT_EQ(AccessList(kArea + folder), (std::vector<std::string>{"P", "S-1-5-32-544", "S-1-5-18"}))
-            << Narrow(folder);
+    // a link: each folder's list became Administrators and SYSTEM alone,
+    // protected from inheritance. Wine keeps no such list, so the list as
+    // written is checked.
+    win::removal::SetAccessListObserver(nullptr);
+    for (const wchar_t* folder : {L"", L"\\tree", L"\\tree\\sub"}) {
+        const auto written = std::find_if(g_lists.begin(), g_lists.end(),
+                                          [&](const auto& list) { return list.first == kArea + folder; });
+        ASSERT_NE(written, g_lists.end()) << Narrow(folder);
+        EXPECT_EQ(written->second, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)") << Narrow(folder);
+    }
 
     // The branch without the NT kernel: entries appended to WinInit.Ini.
     const std::wstring ini = InWindows(L"wininit.ini");
