@@ -70,6 +70,14 @@ void DeleteKeyForUser(const wchar_t* user, const wchar_t* key, win::RegView view
         ERROR_SUCCESS)
         return;
     win::Key maker(raw);
+    // Keys opened below a link would still reach its target: the link goes itself.
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(maker.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        maker.reset();
+        win::removal::RemoveKeyTree(HKEY_USERS, makerPath, view);
+        return;
+    }
     win::removal::RemoveKeyTree(maker.get(), key, view);
     wchar_t name[kUserHiveChars] = {};
     DWORD chars = kUserHiveChars;

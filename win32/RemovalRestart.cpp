@@ -130,6 +130,22 @@ std::wstring WithoutNamespace(std::wstring path)
     return path;
 }
 
+// Whether the final path of a file is its canonical path. Under WOW64 the
+// system folder of a 32-bit program is the 32-bit system folder, where the
+// final path lies while redirection is on.
+bool SamePlace(const std::wstring& final, const std::wstring& canonical)
+{
+    if (lstrcmpiW(final.c_str(), canonical.c_str()) == 0) return true;
+    using Wow64FolderFn = UINT(WINAPI*)(LPWSTR, UINT);
+    const auto wow64Folder = Kernel32Export<Wow64FolderFn>("GetSystemWow64DirectoryW");
+    wchar_t system[MAX_PATH] = {}, wow64[MAX_PATH] = {};
+    const UINT systemChars = GetSystemDirectoryW(system, MAX_PATH);
+    if (!wow64Folder || systemChars == 0 || systemChars >= MAX_PATH || !IsAtOrBelow(canonical, system)) return false;
+    const UINT wow64Chars = wow64Folder(wow64, MAX_PATH);
+    if (wow64Chars == 0 || wow64Chars >= MAX_PATH) return false;
+    return lstrcmpiW(final.c_str(), (wow64 + canonical.substr(systemChars)).c_str()) == 0;
+}
+
 // Whether a component of the path is now a link, or the path no longer
 // names the same place.
 bool LinkOnTheWay(const std::wstring& canonical)
@@ -189,7 +205,7 @@ DWORD DeleteThroughHandle(const std::wstring& canonical)
     const DWORD n = finalPath(file.get(), buffer, MAX_PATH * 4, kNormalizedDosName);
     if (n == 0 || n >= MAX_PATH * 4) return n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
     // A folder on the way that became a link since the judgement leads elsewhere.
-    if (lstrcmpiW(WithoutNamespace(buffer).c_str(), canonical.c_str()) != 0) return kRefusedLink;
+    if (!SamePlace(WithoutNamespace(buffer), canonical)) return kRefusedLink;
     BasicInfo basic{};
     basic.attributes = FILE_ATTRIBUTE_NORMAL;
     setInfo(file.get(), kFileBasicInfo, &basic, sizeof(basic));

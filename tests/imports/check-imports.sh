@@ -62,7 +62,7 @@ for file in "${files[@]}"; do
   # folder on a terminal server, and misses the system's tools there.
   case $file in
     *.exe | *.EXE)
-      if ! "$objdump" -p "$file" | grep -q TERMINAL_SERVICE_AWARE; then
+      if ! "$objdump" -p "$file" | grep TERMINAL_SERVICE_AWARE >/dev/null; then
         out+=${out:+$'\n'}"$(basename "$file") ($arch) is not marked terminal-server aware"
       fi ;;
   esac

@@ -21,7 +21,7 @@ create)
   echo suite >"$root/swap/tree/sub/own.txt"                  # the spare link during the walk
   echo precious >"$root/swap/victim/precious.txt"
   echo precious >"$root/swap/victim/inner/victim.txt"
-  ln -s victim "$root/swap/spare"
+  ln -s "$root/swap/victim" "$root/swap/spare"                # absolute: it is moved into the tree
   ;;
 remove)
   rm -rf "$root"
