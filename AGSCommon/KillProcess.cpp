@@ -1,5 +1,6 @@
 #include "KillProcess.h"
 
+#include "Launch.h"
 #include "TimeBudget.h"
 
 #include <psapi.h>
@@ -91,7 +92,7 @@ BOOL CALLBACK CloseFirstWindow(HWND window, LPARAM context)
 template <typename... Slots>
 bool Resolve(win::Module& library, const wchar_t* file, std::pair<const char*, Slots*>... slots)
 {
-    library.reset(LoadLibraryW(file));
+    library.reset(win::launch::LoadSystemLibrary(file));
     if (!library) return false;
     bool all = true;
     ((*slots.second = reinterpret_cast<Slots>(GetProcAddress(library.get(), slots.first)), all &= *slots.second != nullptr),

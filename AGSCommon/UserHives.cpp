@@ -63,8 +63,21 @@ std::wstring ProfileFolder(HKEY profiles, const wchar_t* sid)
 void DeleteKeyForUser(const wchar_t* user, const wchar_t* key, win::RegView view)
 {
     const std::wstring makerPath = std::wstring(user) + kMakerKey;
-    win::Key maker;
-    if (win::OpenKey(HKEY_USERS, makerPath, KEY_ALL_ACCESS, view, maker) != ERROR_SUCCESS) return;
+    // A user may have made the key a registry link: it is opened itself, never
+    // followed, so that nothing below the key it leads to goes.
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, makerPath.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &raw) !=
+        ERROR_SUCCESS)
+        return;
+    win::Key maker(raw);
+    // Keys opened below a link would still reach its target: the link goes itself.
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(maker.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        maker.reset();
+        win::removal::RemoveKeyTree(HKEY_USERS, makerPath, view);
+        return;
+    }
     win::removal::RemoveKeyTree(maker.get(), key, view);
     wchar_t name[kUserHiveChars] = {};
     DWORD chars = kUserHiveChars;

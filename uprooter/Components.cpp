@@ -3,6 +3,7 @@
 #include "ComponentNames.h"
 #include "KillProcess.h"
 #include "LaunchAndWait.h"
+#include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
 #include "ProcessFlags.h"
@@ -10,6 +11,7 @@
 #include "Removal.h"
 #include "Scanners.h"
 #include "ServiceStop.h"
+#include "SuiteFolders.h"
 #include "TimeBudget.h"
 
 
@@ -161,7 +163,7 @@ void StopAgentServices(reloUni& uni)
         EndProcesses(killer, programs, 2);
     }
     for (const wchar_t* service : kComponentNames.deletedServices)
-        LaunchAndWait(L"sc.exe", (std::wstring(L"Delete ") + service).c_str(), step.get(), 1);
+        LaunchAndWait(win::launch::SystemFile(L"sc.exe"), (std::wstring(L"Delete ") + service).c_str(), step.get(), 1);
 }
 
 void reloUni::RunComponentUninstallers()
@@ -192,6 +194,8 @@ void reloUni::RunComponentUninstallers()
     }
 
     const std::wstring coreProgram = coreFolder + kDriverInstaller;
+    // A core folder taken from the registry starts nothing outside the suite's folders.
+    const LaunchScope suite{SuiteFolders()};
     wchar_t temp[kPathChars] = {};
     DWORD tempChars = GetTempPathW(kPathChars, temp);
     if (tempChars > 0 && tempChars < kPathChars) {
@@ -200,10 +204,10 @@ void reloUni::RunComponentUninstallers()
         logPath += kAntiVirusLogName;
         wchar_t arguments[2 * kPathChars] = {};
         _snwprintf(arguments, 2 * kPathChars - 1, kAntiVirusArgumentsWithLog, logPath.c_str());
-        LaunchAndWait(coreProgram, arguments, step.get(), 1);
+        LaunchAndWait(coreProgram, arguments, step.get(), 1, suite);
     } else {
         log_.Log(L"Launching %s%s", coreProgram.c_str(), (std::wstring(L" ") + kAntiVirusArguments).c_str());
-        LaunchAndWait(coreProgram, kAntiVirusArguments, step.get(), 1);
+        LaunchAndWait(coreProgram, kAntiVirusArguments, step.get(), 1, suite);
     }
 
     RemoveFirefoxComponents();

@@ -3,11 +3,13 @@
 #include "ComponentNames.h"
 #include "Deletion.h"
 #include "LaunchAndWait.h"
+#include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "ServiceStop.h"
+#include "SuiteFolders.h"
 #include "Unregister.h"
 #include "UprooterStrings.h"
 #include "Wow64.h"
@@ -190,6 +192,8 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
     }
     log.Log(L"Running Firewall Un Installation Command");
     const std::wstring tool = core + kFirewall.hostIntrusionTool;
+    // A core folder taken from the registry starts nothing outside the suite's folders.
+    const LaunchScope suite{SuiteFolders()};
     StopFirewallService(kFirewall.hostIntrusionService);
     wchar_t temp[kPathChars] = {};
     DWORD tempChars = GetTempPathW(kPathChars, temp);
@@ -197,9 +201,9 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
         wchar_t arguments[kArgumentChars] = {};
         _snwprintf(arguments, kArgumentChars - 1, kHostIntrusionArgumentsWithLog,
                    (WithSlash(temp) + kHostIntrusionLogName).c_str());
-        LaunchAndWait(tool, arguments, log, 1);
+        LaunchAndWait(tool, arguments, log, 1, suite);
     } else {
-        LaunchAndWait(tool, kHostIntrusionArguments, log, 1);
+        LaunchAndWait(tool, kHostIntrusionArguments, log, 1, suite);
     }
     // Without the system-core key the tool is the firewall's alone: it goes at the restart.
     if (!CanRead(kSystemCoreKey)) Nukedir(tool.c_str());
@@ -283,12 +287,17 @@ void RemoveFirewallDrivers()
     if (n == 0 || n >= kFolderChars) return;
     const std::wstring drivers = std::wstring(windows) + L"\\system32\\drivers\\";
     // The drivers of 64-bit Windows lie in its own system folder, which this
-    // 32-bit program reaches only with redirection off.
-    win::FsRedirectionOff redirection;
+    // 32-bit program reaches only with redirection off: off around the file
+    // calls alone. The removal layer's judgement is made once before, so that
+    // the libraries it needs are loaded from this program's own view.
+    removal::ProtectedFolders();
     for (size_t i = 0; i < 2; ++i) {
         const std::wstring file = drivers + kFirewall.driverFiles[i];
-        if (!win::FileExists(file)) continue;
-        RemoveFile(file.c_str());
+        {
+            win::FsRedirectionOff redirection;
+            if (!win::FileExists(file)) continue;
+            RemoveFile(file.c_str());
+        }
         DeleteMachineTree((std::wstring(kServicesKey) + kFirewall.driverServices[i]).c_str());
     }
 }
@@ -319,7 +328,7 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
         wchar_t uninstall[kFolderChars] = {};
         if (win::ReadStringInto(api.get(), L"UninstallString", uninstall, kFolderChars) == ERROR_SUCCESS &&
             uninstall[0] != L'\0')
-            LaunchAndWait(uninstall, nullptr, log, 1);
+            LaunchAndWait(uninstall, nullptr, log, 1, LaunchScope{SuiteFolders()});
     }
     api.reset();
 

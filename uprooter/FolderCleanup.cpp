@@ -316,10 +316,11 @@ void SmartCleanCommonFilesZelmarFolder(reloUni& uni)
         log.Log(pass.expanded, location.c_str());
 
         const std::wstring cache = location + kCatalogCache;
-        if (!pass.cacheOnlyIfPresent) {
-            MarkForDeleteAtRestart(cache.c_str());
-        } else if (win::PathExists(cache)) {
-            log.Log(L"SmartCleanCommonFilesZelmarFolder: Pre-deletion of file: %s", cache.c_str());
+        // Only an existing cache is registered: a path registered before it
+        // exists could be made a link to anything by the restart.
+        if (win::PathExists(cache)) {
+            if (pass.cacheOnlyIfPresent)
+                log.Log(L"SmartCleanCommonFilesZelmarFolder: Pre-deletion of file: %s", cache.c_str());
             MarkForDeleteAtRestart(cache.c_str());
         }
 

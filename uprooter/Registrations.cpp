@@ -29,6 +29,7 @@ constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr wchar_t kRunServicesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services";
 constexpr wchar_t kMenuKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Menu";
+constexpr wchar_t kMakerGroup[] = L"Zelmar";
 constexpr wchar_t kExclusionKey[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Virtual Machine\\VPCVAppExcludeList";
 constexpr size_t kMenuValueChars = kPathChars;
@@ -210,6 +211,27 @@ std::wstring GroupText(UINT identifier, const wchar_t* fallback)
     return text.empty() ? fallback : text;
 }
 
+// The first folder of a group's path below the Programs folder.
+std::wstring TopFolder(const std::wstring& subfolder)
+{
+    const size_t start = subfolder.find_first_not_of(L"\\/");
+    if (start == std::wstring::npos) return {};
+    const size_t end = subfolder.find_first_of(L"\\/", start);
+    return subfolder.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+// A recorded entry is taken only inside a group the suite names, or in the
+// maker's own folder: the values could name another product's group.
+bool IsSuiteGroup(const std::wstring& subfolder)
+{
+    const std::wstring top = TopFolder(subfolder);
+    if (top.empty()) return false;
+    if (SameText(top, kMakerGroup)) return true;
+    for (const ProgramGroup& group : names.programGroups)
+        if (SameText(top, TopFolder(GroupText(group.folderId, group.folder)))) return true;
+    return false;
+}
+
 // The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
 // "szMenuSubDir") and the link, only when all three values are non-empty.
 bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
@@ -335,7 +357,12 @@ void RemoveProgramGroups(reloUni& uni)
         subfolder = uni.MenuSubfolder();
         link = uni.MenuLink();
     }
-    if (!link.empty()) DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
+    if (link.empty()) return;
+    if (IsSuiteGroup(subfolder))
+        DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
+    else
+        uni.Log().Log(L"RemoveProgramGroups - Refusing recorded start menu entry \"%s\" \"%s\": not a group of the suite",
+                      subfolder.c_str(), link.c_str());
 }
 
 void RemoveStartupEntries(reloUni& uni)

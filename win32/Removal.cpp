@@ -46,21 +46,6 @@ LetterCase g_letterCase;
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// Only "X:\..." names a place on a local drive; everything else (relative,
-// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is refused,
-// and so are wildcards, stream names and control characters.
-bool IsPlainDrivePath(const std::wstring& path)
-{
-    if (path.size() < 3) return false;
-    const wchar_t letter = path[0];
-    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
-    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
-    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
-    for (wchar_t c : path)
-        if (c < 0x20) return false;
-    return true;
-}
-
 bool FullPath(const std::wstring& text, std::wstring& full)
 {
     DWORD units = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
@@ -110,19 +95,23 @@ Record RemoveOneFolder(const std::wstring& path)
 Record LeftForRestartIfFailed(Record r, InUse inUse)
 {
     if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
-    if (MoveFileExW(r.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (RegisterForRestart(r.path))
         r.outcome = Outcome::LeftForRestart;
     else
         r.restartError = GetLastError();
     return r;
 }
 
-// attributes as last seen: only a read-only file needs them reset first.
-Record RemoveOneFile(const std::wstring& path, InUse inUse, DWORD attributes)
+Record RemoveOneFile(const std::wstring& path, InUse inUse)
 {
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const bool ok = DeleteFileW(path.c_str()) != FALSE;
-    return LeftForRestartIfFailed(Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
+    const DWORD error = DeleteThroughHandle(path);
+    if (error == kRefusedLink) {
+        Judgement moved;
+        moved.verdict = Verdict::ThroughLink;
+        moved.path = path;
+        return Refusal(Kind::File, moved);
+    }
+    return LeftForRestartIfFailed(Result(Kind::File, path, error == ERROR_SUCCESS, error), inUse);
 }
 
 // A link goes itself: a folder link as a folder, a file link as a file (which
@@ -194,7 +183,7 @@ void RemoveContents(const std::wstring& folder, InUse inUse, TreeListener* liste
             RemoveContents(path, inUse, listener);
             Report(RemoveOneFolder(path), listener);
         } else {
-            Report(RemoveOneFile(path, inUse, data.dwFileAttributes), listener);
+            Report(RemoveOneFile(path, inUse), listener);
         }
     } while (FindNextFileW(find.get(), &data));
 }
@@ -226,6 +215,18 @@ std::wstring Folded(const std::wstring& text)
 bool IsAtOrBelowFolded(const std::wstring& p, const std::wstring& f)
 {
     return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+}
+
+bool IsPlainDrivePath(const std::wstring& path)
+{
+    if (path.size() < 3) return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
+    for (wchar_t c : path)
+        if (c < 0x20) return false;
+    return true;
 }
 
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)
@@ -329,7 +330,7 @@ Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)
         const DWORD attributes = GetFileAttributesW(canonical.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Result(Kind::File, canonical, false, ERROR_DIRECTORY);
-        return RemoveOneFile(canonical, inUse, attributes);
+        return RemoveOneFile(canonical, inUse);
     });
     Notify(r);
     return r;

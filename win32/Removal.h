@@ -73,6 +73,20 @@ protected:
     ~Observer() = default;
 };
 
+// Registers a canonical path for deletion at the restart. First every folder
+// on its way up to the nearest protected folder that an account other than
+// Administrators, SYSTEM and the installer service may change gets an access
+// list of Administrators and SYSTEM alone (that folder only, by handle), so
+// that no user can swap one for a link before the restart. False, with
+// nothing registered, when a list could not be set or the registration failed.
+bool RegisterForRestart(const std::wstring& canonical);
+
+// Sees each folder whose access list was set before a registration for the
+// restart, with the list as written (SDDL). Wine keeps no access lists of
+// files (docs/wine.md), so tests read them here. Returns the previous one.
+using AccessListWritten = void (*)(const std::wstring& folder, const std::wstring& sddl);
+AccessListWritten SetAccessListObserver(AccessListWritten observer);
+
 // Sets the process-wide observer (nullptr: none) and returns the previous one.
 // Set it before removal starts; it is not guarded against other threads.
 Observer* SetObserver(Observer* observer);

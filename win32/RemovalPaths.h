@@ -16,6 +16,12 @@ bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, D
 
 // The text in upper case, as paths are compared.
 std::wstring Folded(const std::wstring& text);
+
+// Only "X:\..." names a place on a local drive; everything else (relative,
+// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is not,
+// and neither is a text with wildcards, quotes, stream names or control characters.
+bool IsPlainDrivePath(const std::wstring& path);
+
 // Whether path is folder or lies below it, without regard to case; the
 // second form takes both already folded.
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder);
@@ -35,6 +41,12 @@ struct ProtectedTable {
 // Made on first use and again when the profile list or the profiles folder
 // changes (an account added or removed); shared by every judgement until then.
 std::shared_ptr<const ProtectedTable> CurrentProtectedTable();
+
+// Deletes a file through a handle on the file itself (a link is opened, not
+// followed) once the handle's final path is the canonical one; kRefusedLink
+// when it is not. By path where the system lacks those calls (Windows XP).
+// Returns the Win32 code.
+DWORD DeleteThroughHandle(const std::wstring& canonical);
 
 // Hands a record to the observer, if one is set.
 void Notify(const Record& record);

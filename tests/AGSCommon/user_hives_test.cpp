@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Removal.h"
+
+#include <sddl.h>
 #include <userenv.h>
 
 #include <algorithm>
@@ -209,6 +212,44 @@ TEST_F(UserHives, CurrentUsersHiveIsCleanedInPlace)
 
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kOther));
+}
+
+// A user may make his "Software\Zelmar" a registry link to another key: the
+// link goes itself, and nothing below the key it leads to.
+TEST_F(UserHives, AMakerKeyThatIsALinkGoesItselfAndItsTargetStays)
+{
+    win::Handle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+    BYTE buffer[256] = {};
+    DWORD bytes = 0;
+    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &bytes));
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid));
+    win::LocalMemory sidOwner(sid);
+    const std::wstring target = L"SOFTWARE\\zltest-linked-" + kPid;
+    win::Key made;
+    ASSERT_EQ(win::CreateKey(HKEY_CURRENT_USER, target + L"\\" + kKey, KEY_ALL_ACCESS, win::RegView::Native, made), 0);
+    made.reset();
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar", 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &raw, nullptr),
+              ERROR_SUCCESS)
+        << "a Software\\Zelmar of the prefix's own";
+    win::Key link(raw);
+    const std::wstring leadsTo = L"\\Registry\\User\\" + std::wstring(sid) + L"\\" + target;
+    ASSERT_EQ(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(leadsTo.data()),
+                             static_cast<DWORD>(leadsTo.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    link.reset();
+    ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey)) << "the link leads to the target";
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, target + L"\\" + kKey)) << "deleted through the link";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey));
+    win::removal::RemoveKey(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar", win::RegView::Native);
+    win::DeleteTree(HKEY_CURRENT_USER, target, win::RegView::Native);
 }
 
 TEST_F(UserHives, ServiceAccountProfilesAreNeverLoaded)

@@ -168,7 +168,8 @@ TEST_F(Components, CoreFolderFromTheRegistryOfThisBitnessAndAHostileOneRefused)
 {
     keys.Make(kMain);
     keys.Make(kCore);
-    const std::wstring mine = dir / L"core", other = dir / L"other";
+    // A core folder among the suite's folders; another one elsewhere.
+    const std::wstring mine = install + L"\\Core", other = dir / L"other";
     Place(mine, L"zlmhidin.exe");
     Place(other, L"zlmhidin.exe");
     const bool wow64 = IsWow64();
@@ -188,6 +189,12 @@ TEST_F(Components, CoreFolderFromTheRegistryOfThisBitnessAndAHostileOneRefused)
                        "GetSyscoreDir - found value to be " + Narrow(mine) + "\r\n"),
               std::string::npos)
         << log;
+
+    // A folder outside the suite's, though no protected one, starts nothing.
+    win::WriteString(keys.keys.back()->get(), wow64 ? L"szInstallDir64" : L"szInstallDir32", other);
+    uni->RunComponentUninstallers();
+    EXPECT_EQ(Recorded().size(), 1u);
+    EXPECT_NE(Logged().find("zlmhidin.exe: outside the folders it may lie in\r\n"), std::string::npos) << Logged();
 
     // A drive root is no suite folder: a program planted there is not run.
     const std::wstring planted = L"C:\\zlmhidin.exe";

@@ -1,5 +1,6 @@
 // The removal layer on the real file system and registry of the test prefix:
 // its verdicts as one table, and key trees that hold a registry link.
+#include "Launch.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "Scratch.h"
@@ -214,6 +215,140 @@ TEST(RemovalLinks, ALinkGoesItselfAndNothingElse)
     }
     EXPECT_TRUE(FileExists(links + L"\\target\\precious.txt")) << "the link's target lost its content";
     EXPECT_TRUE(FileExists(links + L"\\target\\Endpoint\\victim.txt"));
+}
+
+// A folder of the tree swapped for a link after it was listed and before its
+// files go (links.sh lays the spare link): every file is deleted through a
+// handle whose final path must still lie in the tree, so the link's target
+// keeps its content. (Windows XP lacks the final-path query; there the
+// judgement of each path stands alone.)
+std::wstring FromUtf8(const char* text)
+{
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Moves a file, folder or link itself from the Linux side: Windows code under
+// Wine moves what a folder link leads to (docs/wine.md).
+bool MoveItself(const std::wstring& from, const std::wstring& to)
+{
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    auto unixName =
+        reinterpret_cast<UnixNameFn>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    char* source = unixName ? unixName(from.c_str()) : nullptr;
+    char* target = unixName ? unixName(to.c_str()) : nullptr;
+    if (source && target)
+        RunAndWait(L"\"\\\\?\\unix\\bin\\mv\" \"" + FromUtf8(source) + L"\" \"" + FromUtf8(target) + L"\"");
+    HeapFree(GetProcessHeap(), 0, source);
+    HeapFree(GetProcessHeap(), 0, target);
+    // A host program is reported gone at once: wait for its work.
+    for (int tries = 0; tries < 50 && GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES; ++tries) Sleep(100);
+    return GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class SwapDuringTheWalk : public win::removal::TreeListener {
+public:
+    explicit SwapDuringTheWalk(const std::wstring& area) : area_(area) {}
+    bool Entering(const std::wstring& path, bool folder) override
+    {
+        if (folder && path == area_ + L"\\tree\\sub" && !swapped_)
+            swapped_ = MoveItself(path, area_ + L"\\away") && MoveItself(area_ + L"\\spare", path) &&
+                       (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+        return true;
+    }
+    void Done(const win::removal::Record& record) override { records_.push_back(record); }
+    bool swapped_ = false;
+    std::vector<win::removal::Record> records_;
+
+private:
+    std::wstring area_;
+};
+
+TEST(RemovalLinks, AFolderSwappedForALinkDuringTheWalkLeadsNowhere)
+{
+    const std::wstring area = L"C:\\zltest-links\\swap";
+    ASSERT_TRUE(FileExists(area + L"\\tree\\sub\\own.txt")) << "the link fixture (links.sh) did not run";
+    SwapDuringTheWalk swap(area);
+    win::removal::RemoveFolderTree(area + L"\\tree", Guard::Standard, win::removal::InUse::Fail, &swap);
+    ASSERT_TRUE(swap.swapped_);
+    EXPECT_TRUE(FileExists(area + L"\\victim\\precious.txt")) << "deleted through the swapped-in link";
+    EXPECT_TRUE(FileExists(area + L"\\victim\\inner\\victim.txt"));
+    bool refused = false;
+    for (const win::removal::Record& r : swap.records_)
+        if (r.path == area + L"\\tree\\sub\\precious.txt")
+            refused = r.outcome == win::removal::Outcome::Refused && r.verdict == Verdict::ThroughLink;
+    EXPECT_TRUE(refused) << "the file reached through the link is refused as a link";
+    EXPECT_TRUE(FileExists(area + L"\\away\\own.txt")) << "the folder moved away was never reached";
+    // Put back for another run in this prefix.
+    MoveItself(area + L"\\tree\\sub", area + L"\\spare");
+    MoveItself(area + L"\\away", area + L"\\tree\\sub");
+}
+
+// The start and load layer's verdicts: only an existing file by its full
+// local path, with no link on it, inside the folders given.
+TEST(LaunchVerdicts, ProgramsAndLibraries)
+{
+    namespace launch = win::launch;
+    const std::wstring system = launch::SystemFolder(), cmd = launch::SystemFile(L"cmd.exe");
+    const std::wstring links = L"C:\\zltest-links";
+    ASSERT_TRUE(FileExists(links + L"\\target\\precious.txt")) << "the link fixture (links.sh) did not run";
+    struct Row {
+        std::wstring path;
+        std::vector<std::wstring> folders;
+        launch::Verdict verdict;
+    };
+    const std::vector<Row> rows = {
+        {cmd, {}, launch::Verdict::Allowed},
+        {cmd, {system}, launch::Verdict::Allowed},
+        {ShortForm(cmd), {system}, launch::Verdict::Allowed},
+        {L"cmd.exe", {}, launch::Verdict::Malformed},
+        {L"\"" + cmd + L"\"", {}, launch::Verdict::Malformed},
+        {cmd + L" /c", {}, launch::Verdict::Missing},
+        {L"\\\\?\\" + cmd, {}, launch::Verdict::Malformed},
+        {system, {}, launch::Verdict::Missing},
+        {system + L"\\zl-missing.exe", {}, launch::Verdict::Missing},
+        {links + L"\\via\\precious.txt", {}, launch::Verdict::ThroughLink},
+        {links + L"\\install\\EndpointLink\\precious.txt", {links}, launch::Verdict::ThroughLink},
+        {links + L"\\target\\precious.txt", {links + L"\\install"}, launch::Verdict::Outside},
+        {links + L"\\target\\precious.txt", {links + L"\\targ"}, launch::Verdict::Outside},
+        {cmd, {ShellFolder(CSIDL_PROGRAM_FILES)}, launch::Verdict::Outside},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(launch::Judge(row.path, row.folders).verdict, row.verdict) << Narrow(row.path);
+}
+
+// Command lines taken apart as Windows reads them, but never at a blank
+// before ".exe"; bare tool names are the system folder's.
+TEST(LaunchVerdicts, CommandLinesSplit)
+{
+    namespace launch = win::launch;
+    struct Row {
+        std::wstring line;
+        bool split;
+        std::wstring program, rest;
+    };
+    const std::wstring msiexec = launch::SystemFile(L"MsiExec.exe");
+    const std::vector<Row> rows = {
+        {L"MsiExec.exe /X{1}", true, msiexec, L" /X{1}"},
+        {L"msiexec /x a", true, launch::SystemFile(L"msiexec.exe"), L" /x a"},
+        {L"C:\\Program Files\\X Y\\un.exe /S /T", true, L"C:\\Program Files\\X Y\\un.exe", L" /S /T"},
+        {L"C:\\Program Files\\X Y\\un.EXE", true, L"C:\\Program Files\\X Y\\un.EXE", L""},
+        {L"\"C:\\Program Files\\un.exe\" /S", true, L"C:\\Program Files\\un.exe", L" /S"},
+        {L"  C:\\a\\b.exe", true, L"C:\\a\\b.exe", L""},
+        {L"C:\\Program Files\\un /S", false, L"", L""},
+        {L"\"C:\\un.exe /S", false, L"", L""},
+        {L"\"\" /S", false, L"", L""},
+        {L"   ", false, L"", L""},
+    };
+    for (const Row& row : rows) {
+        launch::CommandLine line;
+        EXPECT_EQ(launch::Split(row.line, line), row.split) << Narrow(row.line);
+        if (!row.split) continue;
+        EXPECT_EQ(line.program, row.program) << Narrow(row.line);
+        EXPECT_EQ(line.rest, row.rest) << Narrow(row.line);
+    }
 }
 
 // A registry link below a tree goes itself; its target and the target's
