@@ -9,6 +9,7 @@ namespace win::removal {
 namespace {
 
 Observer* g_observer = nullptr;
+std::wstring g_lifted;  // canonical; empty while no protection is lifted
 
 std::wstring Folded(const std::wstring& text)
 {
@@ -265,7 +266,7 @@ Judgement Judge(const std::wstring& path, Guard guard)
         }
     }
     for (const std::wstring& folder : ProtectedFolders()) {
-        if (IsAtOrBelow(folder, j.path)) {
+        if (IsAtOrBelow(folder, j.path) && !(!g_lifted.empty() && Folded(folder) == Folded(g_lifted))) {
             j.verdict = Verdict::Protected;
             return j;
         }
@@ -288,6 +289,25 @@ std::vector<std::wstring> ProtectedFolders()
         if (MakeCanonical(text, canonical, linkMet, error) && canonical.size() > 3) folders.push_back(canonical);
     }
     return folders;
+}
+
+ProtectionLift::ProtectionLift(const std::wstring& folder)
+{
+    std::wstring canonical;
+    bool linkMet = false;
+    DWORD error = ERROR_SUCCESS;
+    if (!g_lifted.empty() || !IsPlainDrivePath(folder) || !MakeCanonical(folder, canonical, linkMet, error) ||
+        linkMet || error != ERROR_SUCCESS || canonical.size() <= 3)
+        return;
+    const DWORD attributes = GetFileAttributesW(canonical.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    g_lifted = canonical;
+    active_ = true;
+}
+
+ProtectionLift::~ProtectionLift()
+{
+    if (active_) g_lifted.clear();
 }
 
 Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)

@@ -68,6 +68,14 @@ void InspectLoaded(const std::vector<std::wstring>& loaded)
     }
 }
 
+// Holds a key inside the first hive loaded for the call, so that it will not unload.
+win::Key g_held;
+void HoldLoaded(const std::vector<std::wstring>& loaded)
+{
+    InspectLoaded(loaded);
+    if (!loaded.empty()) win::OpenKey(HKEY_USERS, loaded[0] + L"\\SOFTWARE", KEY_READ, win::RegView::Bit64, g_held);
+}
+
 class UserHives : public ::testing::Test {
 protected:
     ScratchDir dir{L"hives"};
@@ -179,6 +187,32 @@ TEST_F(UserHives, LoggedOffUsersHiveFromAnExpandedPathIsCleanedAndUnloaded)
     EXPECT_EQ(seen->keep, L"yes");
     EXPECT_FALSE(KeyExists(HKEY_USERS, name)) << "hive left loaded";
     EXPECT_EQ(KeepValueInFile(), L"yes");
+}
+
+// A hive that will not unload is named in the common library's log.
+TEST_F(UserHives, AHiveThatWillNotUnloadIsLogged)
+{
+    MakeHive(false);
+    const std::wstring sid = L"S-1-5-21-4444-4444-4444-" + kPid;
+    AddProfile(sid, dir / L"user", REG_SZ);
+    const std::wstring name = HiveName(sid), log = dir / L"common.log";
+    MachineLogConfig config("[AGSCommon]\r\nenabled=1\r\ntype=File\r\nfilter=*.AGSCommon.Warning\r\nformat=%l %m\r\n"
+                            "encoding=ANSI\r\nfilename=" + Narrow(log) + "\r\n");
+    SetBeforeHiveUnload(HoldLoaded);
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+    const bool held = g_held.get() != nullptr;
+    g_held.reset();
+
+    ASSERT_TRUE(held) << "no hive was loaded to hold";
+    EXPECT_TRUE(KeyExists(HKEY_USERS, name)) << "the hive unloaded while a key in it was open";
+    const std::vector<std::string> lines = SplitLines(ReadFileBytes(log));
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                  return line.rfind("Warning DeleteKeyFromAllUsers - Could not unload HKEY_USERS\\" + Narrow(name) +
+                                    ", error ", 0) == 0;
+              }),
+              lines.end())
+        << ReadFileBytes(log);
 }
 
 TEST_F(UserHives, MakerKeyWithOnlyValuesLeftGoesWithTheKey)
