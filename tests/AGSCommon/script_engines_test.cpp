@@ -259,7 +259,14 @@ TEST_F(ScriptEngineRepair, AnOwnerOrAccessListThatCannotBeSavedIsNotReplaced)
         const wchar_t* line;
     } cases[] = {{&OwnerUnreadable, L"SetOwnership: RegGetKeySecurity() failed to get the org owner. Error = 5\n"},
                  {&AccessListUnreadable, L"GrantAccess: RegGetKeySecurity() failed to get DACL info. error: 5.\n"}};
+    const auto original = std::find_if(saved_.begin(), saved_.end(), [](const Saved& item) {
+        return item.key == kJScriptKey && item.view == win::RegView::Native;
+    });
+    ASSERT_NE(original, saved_.end());
     for (const auto& c : cases) {
+        // Writable again, as the test found it.
+        if (!original->security.empty())
+            SetSecurity(kJScriptKey, win::RegView::Native, const_cast<BYTE*>(original->security.data()));
         Orphan(win::RegView::Native);
         Protect(kJScriptKey, win::RegView::Native);
         const std::vector<BYTE> before = Security(kJScriptKey, win::RegView::Native);

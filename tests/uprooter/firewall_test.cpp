@@ -321,8 +321,9 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
     EXPECT_TRUE(FileExists(module));  // the module list's files are the folder clean-up's
 }
 
-// The recorded common-files folder made too long for the registry's reading
-// and for the shell, so that neither knows one; put back afterwards.
+// The recorded common-files folder made one that expands beyond a path's
+// length, so that neither the shell nor the registry's reading knows one; put
+// back afterwards.
 class UnknownCommonFiles {
 public:
     UnknownCommonFiles()
@@ -330,7 +331,7 @@ public:
         win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_ALL_ACCESS,
                      win::RegView::Native, key_);
         had_ = win::ReadString(key_.get(), L"CommonFilesDir", value_, &type_) == ERROR_SUCCESS;
-        win::WriteString(key_.get(), L"CommonFilesDir", L"C:\\" + std::wstring(300, L'c'));
+        win::WriteString(key_.get(), L"CommonFilesDir", L"%ZL_COMMON_TOO_LONG%", REG_EXPAND_SZ);
     }
     ~UnknownCommonFiles()
     {
@@ -339,6 +340,7 @@ public:
     }
 
 private:
+    ScopedEnv tooLong_{L"ZL_COMMON_TOO_LONG", L"C:\\" + std::wstring(300, L'c')};
     win::Key key_;
     std::wstring value_;
     DWORD type_ = REG_SZ;
