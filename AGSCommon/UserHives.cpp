@@ -1,5 +1,6 @@
 #include "UserHives.h"
 
+#include "Log.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
@@ -111,7 +112,13 @@ public:
     ~LoadedHives()
     {
         if (g_beforeUnload) g_beforeUnload(names_);
-        for (const std::wstring& name : names_) RegUnLoadKeyW(HKEY_USERS, name.c_str());
+        for (const std::wstring& name : names_) {
+            // A hive left loaded stays in use until the restart: say which.
+            const LONG rc = RegUnLoadKeyW(HKEY_USERS, name.c_str());
+            if (rc != ERROR_SUCCESS)
+                AGS_LOG(LogUtils::Warning, L"DeleteKeyFromAllUsers - Could not unload HKEY_USERS\\%s, error %ld",
+                        name.c_str(), static_cast<long>(rc));
+        }
     }
     LoadedHives(const LoadedHives&) = delete;
     LoadedHives& operator=(const LoadedHives&) = delete;

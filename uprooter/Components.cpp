@@ -1,12 +1,12 @@
 #include "Components.h"
 
 #include "ComponentNames.h"
+#include "Deletion.h"
 #include "KillProcess.h"
 #include "LaunchAndWait.h"
 #include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
-#include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "Scanners.h"
@@ -76,15 +76,6 @@ bool ReadFolderValue(HKEY key, const wchar_t* name, std::wstring& out)
     out = text;
     return true;
 }
-
-// Notes in the process flags that a deletion was left for the next restart.
-class RestartNoter : public removal::TreeListener {
-public:
-    void Done(const removal::Record& record) override
-    {
-        if (record.outcome == removal::Outcome::LeftForRestart) g_RebootNeeded = 1;
-    }
-};
 
 void EndProcesses(CKillProcHolder& killer, const wchar_t* const* names, size_t count)
 {
@@ -217,19 +208,12 @@ void reloUni::RunComponentUninstallers()
         std::wstring cache;
         if (GetCoreCacheDir(cache) && win::FolderExists(cache)) {
             log_.Log(L"Deleting SYSCORE install cache %s", cache.c_str());
-            RestartNoter noter;
-            removal::RemoveFolderTree(cache, removal::Guard::Standard, removal::InUse::LeaveForRestart, &noter);
+            Nukedir(cache.c_str(), [this](const wchar_t* line) { log_.Log(L"%s", line); });
         }
         return;
     }
-    const removal::Record removed =
-        removal::RemoveFile(coreProgram, removal::Guard::Standard, removal::InUse::LeaveForRestart);
-    if (removed.outcome == removal::Outcome::LeftForRestart) {
-        g_RebootNeeded = 1;
-        log_.Log(L"Could not remove %s, pending operation set.", coreProgram.c_str());
-    } else if (!removed.gone()) {
-        log_.Log(L"Could not remove %s, error %lu", coreProgram.c_str(), removed.error);
-    }
+    // Deleted now, else moved aside, else left for the restart (Reboot-needed set).
+    if (!RemoveFile(coreProgram.c_str())) log_.Log(L"Could not remove %s, pending operation set.", coreProgram.c_str());
 }
 
 bool reloUni::GetSyscoreDir(std::wstring& path)

@@ -209,11 +209,10 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
     if (!CanRead(kSystemCoreKey)) Nukedir(tool.c_str());
 }
 
-// The intrusion monitor's API package, through the common installer.
+// The intrusion monitor's API package: its RunOnce value, then its
+// uninstallation through the common installer when the common-files folder is known.
 void RemoveIntrusionMonitorApi(const std::wstring& commonFiles, CLogFile& log)
 {
-    const std::wstring program = commonFiles + kFirewall.commonInstaller;
-    const std::wstring arguments = L"\"" + commonFiles + kFirewall.intrusionSetupFile + L"\" /Uninstall";
     win::Key runOnce;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kRunOnceKey, KEY_ALL_ACCESS, win::RegView::Native, runOnce) == ERROR_SUCCESS) {
         runOnce.reset();
@@ -222,6 +221,9 @@ void RemoveIntrusionMonitorApi(const std::wstring& commonFiles, CLogFile& log)
             removal::Outcome::Removed)
             log.Log(L"Deleted the InstIlApi runonce key!");
     }
+    if (commonFiles.empty()) return;
+    const std::wstring program = commonFiles + kFirewall.commonInstaller;
+    const std::wstring arguments = L"\"" + commonFiles + kFirewall.intrusionSetupFile + L"\" /Uninstall";
     if (LaunchAndWait(program, arguments.c_str(), log, 1))
         log.Log(L"Successfully launched IL API uninstaller... strCmd = %s, strParams = %s", program.c_str(),
                 arguments.c_str());
@@ -344,7 +346,7 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
     if (win::FolderExists(consumerFolder)) Nukedir(consumerFolder.c_str());
 
     RemoveHostIntrusionFirewall(log);
-    if (!commonFiles.empty()) RemoveIntrusionMonitorApi(commonFiles, log);
+    RemoveIntrusionMonitorApi(commonFiles, log);
 
     for (const wchar_t* key : kSharedKeys) DeleteMachineTree(key);
     const std::wstring data = CommonAppData();

@@ -5,12 +5,15 @@
 #include "Handle.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
+#include "Removal.h"
+#include "ServiceAccount.h"
 #include "UserHives.h"
 
 #include <shlobj.h>
 
 #include <cwchar>
 #include <cwctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,6 @@ constexpr const wchar_t* kCommonFilesOwned[] = {L"Core",       L"FWDriver",   L"
 constexpr wchar_t kInstallerTempMask[] = L"TVO????.TMP";
 // A file the system may hold open: left for the restart before its folder goes.
 constexpr wchar_t kCatalogCache[] = L"\\Zelmar\\ZuzadaZozi\\trust_catcache";
-constexpr wchar_t kServiceProfile[] = L"\\ZelmarMQLUser";
 
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
@@ -347,8 +349,12 @@ void removeMQLUserDroppings(reloUni& uni)
         uni.Log().Log(L"removeMQLUserDroppings - The profiles folder is unknown, nothing removed");
         return;
     }
-    const std::wstring folder = std::wstring(profiles) + kServiceProfile;
+    const std::wstring folder = std::wstring(profiles) + L"\\" + kServiceAccount;
     if (!IsFolder(folder)) return;
+    // The removal layer protects every folder among the profiles; the service
+    // account's own is the suite's leftover once the account is gone, and only then.
+    std::optional<win::removal::ProtectionLift> lift;
+    if (IsLocalAccountGone(kServiceAccount)) lift.emplace(folder);
     // Double-terminated for the shell: the string's own terminator ends the list.
     const std::wstring list = folder + L'\0';
     ShellDelete(list.c_str());

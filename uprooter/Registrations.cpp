@@ -10,6 +10,7 @@
 #include "RegistryLinks64.h"
 #include "Removal.h"
 #include "ServerUnregistration.h"
+#include "ServiceAccount.h"
 #include "reloUni.h"
 
 #include <shlobj.h>
@@ -147,7 +148,15 @@ void RemoveServiceKeyRemnant(CLogFile& log)
     win::Key key;
     if (win::CreateKey(HKEY_LOCAL_MACHINE, service, KEY_ALL_ACCESS, RegView::Native, key) != ERROR_SUCCESS) return;
     DWORD start = 0;
-    if (win::ReadDword(key.get(), L"Start", start) == ERROR_SUCCESS) return;
+    const LONG read = win::ReadDword(key.get(), L"Start", start);
+    if (read == ERROR_SUCCESS) return;
+    if (read != ERROR_FILE_NOT_FOUND) {
+        // A "Start" value there is, of another type or size: no remnant, so the key stays.
+        log.Log(L"RemoveServiceKeyRemnant - HKEY_LOCAL_MACHINE\\%s has a \"Start\" value that is no REG_DWORD, "
+                L"key left alone",
+                service.c_str());
+        return;
+    }
     key.reset();
     if (!Opens(HKEY_LOCAL_MACHINE, kServicesKey, KEY_ALL_ACCESS, RegView::Native)) return;
     log.Log(L"Work around to remove ZlSentry service registry hive without start value");
@@ -310,7 +319,10 @@ void RemoveRegistrationLeftovers(reloUni& uni)
 
 void reloUni::UnregisterAgentFolder()
 {
-    if (winVersion().IsNT()) CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
+    if (!winVersion().IsNT()) return;
+    CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
+    // The user service ran under the suite's own account: its rights and the account go with it.
+    DeleteUser(kServiceAccount, log_);
 }
 
 void DeleteStartMenuLink(const wchar_t* subfolder, const wchar_t* link, reloUni& uni)

@@ -9,6 +9,7 @@ namespace win::removal {
 namespace {
 
 Observer* g_observer = nullptr;
+std::wstring g_lifted;  // canonical; empty while no protection is lifted
 
 // The letter case of folders met on the way of earlier judgements, by their
 // path as given (folded). Only the case comes from here: every component is
@@ -314,14 +315,34 @@ Judgement Judge(const std::wstring& path, Guard guard)
             }
         }
     }
+    const std::wstring lifted = g_lifted.empty() ? std::wstring() : Folded(g_lifted);
     for (const std::wstring& folder : table->folded) {
-        if (IsAtOrBelowFolded(folder, folded)) {
+        if (IsAtOrBelowFolded(folder, folded) && folder != lifted) {
             j.verdict = Verdict::Protected;
             return j;
         }
     }
     j.verdict = Verdict::Allowed;
     return j;
+}
+
+ProtectionLift::ProtectionLift(const std::wstring& folder)
+{
+    std::wstring canonical;
+    bool linkMet = false;
+    DWORD error = ERROR_SUCCESS;
+    if (!g_lifted.empty() || !IsPlainDrivePath(folder) || !MakeCanonical(folder, canonical, linkMet, error) ||
+        linkMet || error != ERROR_SUCCESS || canonical.size() <= 3)
+        return;
+    const DWORD attributes = GetFileAttributesW(canonical.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    g_lifted = canonical;
+    active_ = true;
+}
+
+ProtectionLift::~ProtectionLift()
+{
+    if (active_) g_lifted.clear();
 }
 
 Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)

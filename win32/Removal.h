@@ -105,6 +105,25 @@ Judgement Judge(const std::wstring& path, Guard guard = Guard::Standard);
 // The protected folders of this machine and user, canonical (docs/removal.md).
 std::vector<std::wstring> ProtectedFolders();
 
+// Lifts the protection the table gives one folder, for the object's life: the
+// folder may then be removed with what lies in it. Only that folder: a
+// protected folder above or below it stays protected. For a folder protected
+// only for where it lies, such as a deleted account's own profile folder
+// among the profiles. Nothing is lifted (active() false) for a folder that is
+// not there or is reached through a link, or while another lift holds. Set up
+// and ended on the thread that removes; not guarded against other threads.
+class ProtectionLift {
+public:
+    explicit ProtectionLift(const std::wstring& folder);
+    ~ProtectionLift();
+    ProtectionLift(const ProtectionLift&) = delete;
+    ProtectionLift& operator=(const ProtectionLift&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
 // --- Files and folders -------------------------------------------------------------
 
 // Hooks of a folder-tree walk. Called for items below the tree's top and for the top.

@@ -71,6 +71,15 @@ void InspectLoaded(const std::vector<std::wstring>& loaded)
     }
 }
 
+// Unloads the first hive loaded for the call before the call does, so that
+// the call's own unload fails (Wine unloads a hive even with a key in it open).
+std::wstring g_taken;
+void TakeFirstLoaded(const std::vector<std::wstring>& loaded)
+{
+    InspectLoaded(loaded);
+    if (!loaded.empty() && RegUnLoadKeyW(HKEY_USERS, loaded[0].c_str()) == ERROR_SUCCESS) g_taken = loaded[0];
+}
+
 class UserHives : public ::testing::Test {
 protected:
     ScratchDir dir{L"hives"};
@@ -182,6 +191,30 @@ TEST_F(UserHives, LoggedOffUsersHiveFromAnExpandedPathIsCleanedAndUnloaded)
     EXPECT_EQ(seen->keep, L"yes");
     EXPECT_FALSE(KeyExists(HKEY_USERS, name)) << "hive left loaded";
     EXPECT_EQ(KeepValueInFile(), L"yes");
+}
+
+// A hive that will not unload is named in the common library's log.
+TEST_F(UserHives, AHiveThatWillNotUnloadIsLogged)
+{
+    MakeHive(false);
+    const std::wstring sid = L"S-1-5-21-4444-4444-4444-" + kPid;
+    AddProfile(sid, dir / L"user", REG_SZ);
+    const std::wstring name = HiveName(sid), log = dir / L"common.log";
+    MachineLogConfig config("[AGSCommon]\r\nenabled=1\r\ntype=File\r\nfilter=*.AGSCommon.Warning\r\nformat=%l %m\r\n"
+                            "encoding=ANSI\r\nfilename=" + Narrow(log) + "\r\n");
+    g_taken.clear();
+    SetBeforeHiveUnload(TakeFirstLoaded);
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    ASSERT_EQ(g_taken, name) << "the profile's hive was not loaded, or did not unload for the test";
+    const std::vector<std::string> lines = SplitLines(ReadFileBytes(log));
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                  return line.rfind("Warning DeleteKeyFromAllUsers - Could not unload HKEY_USERS\\" + Narrow(name) +
+                                    ", error ", 0) == 0;
+              }),
+              lines.end())
+        << ReadFileBytes(log);
 }
 
 TEST_F(UserHives, MakerKeyWithOnlyValuesLeftGoesWithTheKey)

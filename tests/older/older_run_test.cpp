@@ -382,6 +382,16 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
         EXPECT_FALSE(Mentions(audit.stillPresent, L"is still loaded")) << described;
         EXPECT_FALSE(Mentions(audit.plantedMissing, L"NTUSER.DAT")) << described;
 
+        // The suite's service account went when the agent folder was
+        // unregistered (Wine knows no such account, and its deletion is a stub
+        // that succeeds), and with it gone, its profile folder, which the
+        // removal layer protects among the profiles, went too.
+        EXPECT_TRUE(ContainsInOrder(runLog, {"reloUni::unRegFileFromMask: Searching for: *tvUsrSrv*.exe",
+                                             "No SID for user <ZelmarMQLUser>", "Success removing user ZelmarMQLUser",
+                                             "Cleaning up ZelmarMQLUser profile dir"}))
+            << ReadFileBytes(app_ + L"\\Uprooter.log");
+        EXPECT_FALSE(Mentions(audit.stillPresent, L"\\ZelmarMQLUser")) << described;
+
         // The web-safety component's uninstaller ran as registered, its module
         // was unregistered in-process, and its keys and records are gone.
         const std::wstring webSafety = stage::OlderInstallFolder() + L"\\BrowseProtection";

@@ -6,7 +6,9 @@
 #include "PendingDeletions.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
+#include "Removal.h"
 #include "Scratch.h"
+#include "ServiceAccount.h"
 #include "UserHives.h"
 
 #include <gtest/gtest.h>
@@ -195,15 +197,33 @@ TEST_F(MachineFolders, ProgramFolderKeepsForeignProducts)
 
 // Every folder in the profiles folder is protected by the removal layer, so
 // the service account's profile stays; the step neither fails nor goes around it.
-TEST_F(MachineFolders, ServiceProfileIsLeftToTheRemovalLayer)
+// A look-up that finds the service account (with a SID Wine knows), as long as it exists.
+BOOL WINAPI AccountStillThere(LPCWSTR, LPCWSTR, PSID sid, LPDWORD sidBytes, LPWSTR domain, LPDWORD domainChars,
+                              PSID_NAME_USE use)
+{
+    return LookupAccountNameW(nullptr, L"Everyone", sid, sidBytes, domain, domainChars, use);
+}
+
+// The removal layer protects every profile folder: the service account's own
+// goes only once the account is gone (Wine knows no such account).
+TEST_F(MachineFolders, ServiceProfileGoesOnlyOnceTheAccountIsGone)
 {
     Add(profile, L"Local Settings");
+    AccountCalls calls = SetAccountCalls({});
+    SetAccountCalls({&AccountStillThere, calls.openPolicy, calls.removeAccountRights, calls.userDel});
     removeMQLUserDroppings(*uni);
+    SetAccountCalls(calls);
     EXPECT_TRUE(FileExists(profile + L"\\Local Settings\\inner\\content.txt"));
     EXPECT_NE(Logged().find("Cleaning up ZelmarMQLUser profile dir\r\nNukedir - Refused to delete directory " +
                             Narrow(profile)),
               std::string::npos)
         << Logged();
+
+    removeMQLUserDroppings(*uni);
+    EXPECT_FALSE(IsFolder(profile)) << Logged();
+    // Only while it was removed: the place is protected again.
+    ASSERT_TRUE(CreateDirectoryW(profile.c_str(), nullptr));
+    EXPECT_EQ(win::removal::Judge(profile).verdict, win::removal::Verdict::Protected);
 }
 
 TEST_F(MachineFolders, SharedDataFolderOnlyWithCompleteCleanup)

@@ -162,6 +162,32 @@ TEST(RemovalVerdicts, PathFormsAgainstBothGuards)
     }
 }
 
+// A lifted protection: one folder among the profiles may go, with what is in
+// it, for the lift's life; the profiles folder and another profile stay
+// protected, and a folder reached through a link is never lifted.
+TEST(RemovalVerdicts, ALiftedProtectionHoldsForOneFolderOnly)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD chars = MAX_PATH;
+    ASSERT_TRUE(GetProfilesDirectoryW(buffer, &chars));
+    const std::wstring profiles = buffer;
+    const std::wstring account = profiles + L"\\zltest-account-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(account.c_str(), nullptr));
+    EXPECT_EQ(win::removal::Judge(account).verdict, Verdict::Protected);
+    {
+        win::removal::ProtectionLift lift(account);
+        EXPECT_TRUE(lift.active());
+        EXPECT_EQ(win::removal::Judge(account).verdict, Verdict::Allowed);
+        EXPECT_EQ(win::removal::Judge(account + L"\\NTUSER.DAT").verdict, Verdict::Allowed);
+        EXPECT_EQ(win::removal::Judge(profiles).verdict, Verdict::Protected);
+        EXPECT_EQ(win::removal::Judge(profiles + L"\\Public").verdict, Verdict::Protected);
+        EXPECT_FALSE(win::removal::ProtectionLift(profiles).active()) << "one lift at a time";
+    }
+    EXPECT_EQ(win::removal::Judge(account).verdict, Verdict::Protected) << "the lift outlived its scope";
+    EXPECT_FALSE(win::removal::ProtectionLift(L"C:\\zltest-links\\via\\Endpoint").active()) << "through a link";
+    RemoveDirectoryW(account.c_str());
+}
+
 // A link goes itself, never what it leads to; its own path is judged without
 // its last component, so a link is the one thing it removes.
 TEST(RemovalLinks, ALinkGoesItselfAndNothingElse)
