@@ -24,7 +24,8 @@ void ShowMessage(const wchar_t* text, UINT icon)
     MessageBoxW(nullptr, message, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
-// Splits at blanks and tabs; double quotes group and stay in the token.
+}  // namespace
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
 {
     std::vector<std::wstring> tokens;
@@ -44,8 +45,6 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
     if (inToken) tokens.push_back(current);
     return tokens;
 }
-
-}  // namespace
 
 void SetTokenInformationQuery(TokenInformationQuery query) { g_tokenQuery = query ? query : GetTokenInformation; }
 
