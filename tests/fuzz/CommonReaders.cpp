@@ -228,8 +228,10 @@ Reader MessageReader()
         // widths ('%', '*'), each taking at most two of the sixteen slots passed.
         std::wstring wide = AsWide(input);
         int conversions = 0;
-        for (wchar_t& c : wide)
-            if ((c == L'%' || c == L'*') && ++conversions > 8) c = L'#';
+        for (wchar_t& c : wide) {
+            const char low = static_cast<char>(c);  // what the narrow format gets
+            if ((low == '%' || low == '*') && ++conversions > 8) c = L'#';
+        }
         Bytes narrow;
         for (wchar_t c : wide) narrow.push_back(static_cast<char>(c));
         return CheckMessage<wchar_t>(FormatWide, wide.c_str(), problem) &&
