@@ -50,7 +50,7 @@ Bytes MakeInput(const Reader& reader, uint64_t campaignSeed, uint64_t index);
 struct Settings {
     uint64_t seed = 0;
     uint64_t count = 0;        // inputs per reader
-    DWORD boundMs = 20000;     // the longest a single input may take
+    DWORD boundMs = 60000;     // the longest a single input may take (emulated, loaded)
     std::wstring faultFolder;  // where failing inputs are saved
 };
 
