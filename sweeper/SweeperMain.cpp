@@ -25,7 +25,15 @@ void ShowMessage(const wchar_t* text, UINT icon)
     MessageBoxW(nullptr, message, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
-// Splits at blanks and tabs; double quotes group and stay in the token.
+// One line per step: how long it took, and how much of that went to child
+// programs, to fixed waits and polls, and to Sweeper's own work.
+void LogTime(SweeperLog& log, const std::wstring& step, const win::timing::Split& split)
+{
+    log.Write((L"Timing: " + win::timing::Describe(step.c_str(), split)).c_str());
+}
+
+}  // namespace
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
 {
     std::vector<std::wstring> tokens;
@@ -45,15 +53,6 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
     if (inToken) tokens.push_back(current);
     return tokens;
 }
-
-// One line per step: how long it took, and how much of that went to child
-// programs, to fixed waits and polls, and to Sweeper's own work.
-void LogTime(SweeperLog& log, const std::wstring& step, const win::timing::Split& split)
-{
-    log.Write((L"Timing: " + win::timing::Describe(step.c_str(), split)).c_str());
-}
-
-}  // namespace
 
 void SetTokenInformationQuery(TokenInformationQuery query) { g_tokenQuery = query ? query : GetTokenInformation; }
 
