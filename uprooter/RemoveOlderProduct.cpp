@@ -170,12 +170,16 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
 
     reloUni uni;
     if (!uni.logdataClobber(commandLine)) return 0;
+    // A run ended before the mark goes is taken up by the next one, even once
+    // the agent's program or the suite's main key is gone.
+    MarkOlderRemovalUnfinished();
     uni.removeProduct();
 
     CLogFile log;
     log.Open();
     CRestoreScriptEngines engines([&log](const wchar_t* line) { log.Log(L"%s", line); });
     LogScriptEngineCheck(log, engines.CheckAndRestoreScriptEngines());
+    ClearOlderRemovalMark();
     DecideRestart(suppressRestart, productName, log);
     return 0;
 }
