@@ -4,6 +4,7 @@
 #include "LogFile.h"
 #include "PlatformInfo.h"
 #include "ProcessRunner.h"
+#include "Registrations.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "SuiteIdentifiers.h"
@@ -26,6 +27,8 @@ constexpr long kFirstNewerMajorVersion = 10;
 // last, outside the suite's keys, which the steps delete on their way.
 constexpr wchar_t kOlderRemovalKey[] = L"SOFTWARE\\Zelmar Uprooter";
 constexpr wchar_t kOlderRemovalValue[] = L"OlderSuiteRemoval";
+constexpr wchar_t kMarkedMenuSubfolder[] = L"MenuSubfolder";
+constexpr wchar_t kMarkedMenuLink[] = L"MenuLink";
 // The older suite's anti-virus core key, which its own uninstallers leave.
 constexpr wchar_t kOlderCoreKey[] = L"SOFTWARE\\Zelmar\\QLCore";
 
@@ -90,8 +93,25 @@ bool IsAnotherInstanceRunning()
 void MarkOlderRemovalUnfinished()
 {
     win::Key key;
-    if (win::CreateKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, KEY_SET_VALUE, win::RegView::Native, key) == ERROR_SUCCESS)
-        win::WriteDword(key.get(), kOlderRemovalValue, 1);
+    if (win::CreateKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, KEY_SET_VALUE, win::RegView::Native, key) != ERROR_SUCCESS)
+        return;
+    win::WriteDword(key.get(), kOlderRemovalValue, 1);
+    // The program groups' step needs the agent's menu entry after the agent's
+    // key is gone, in a later run as well; a later run keeps the first copy.
+    std::wstring subfolder, link;
+    if (!ReadMenuEntry(subfolder, link)) return;
+    win::WriteString(key.get(), kMarkedMenuSubfolder, subfolder);
+    win::WriteString(key.get(), kMarkedMenuLink, link);
+}
+
+bool ReadMarkedMenuEntry(std::wstring& subfolder, std::wstring& link)
+{
+    win::Key key;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, KEY_READ, win::RegView::Native, key) != ERROR_SUCCESS)
+        return false;
+    win::ReadString(key.get(), kMarkedMenuSubfolder, subfolder);
+    win::ReadString(key.get(), kMarkedMenuLink, link);
+    return !link.empty();
 }
 
 void ClearOlderRemovalMark()

@@ -173,6 +173,8 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
     // A run ended before the mark goes is taken up by the next one, even once
     // the agent's program or the suite's main key is gone.
     MarkOlderRemovalUnfinished();
+    std::wstring menuSubfolder, menuLink;
+    if (ReadMarkedMenuEntry(menuSubfolder, menuLink)) uni.RememberMenuEntry(menuSubfolder, menuLink);
     uni.removeProduct();
 
     CLogFile log;
