@@ -58,24 +58,6 @@ stage::Footprint Suite() { return Older() ? stage::OlderSuite(older_tests::Testb
 std::vector<std::wstring> Compared() { return {kApp, kCaller}; }
 std::vector<std::wstring> Ignored() { return {kApp + L"\\Uprooter.log", kCaller + L"\\Uprooter.log"}; }
 
-std::string Utf8(const std::wstring& text)
-{
-    std::string bytes(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr),
-                      '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(),
-                        static_cast<int>(bytes.size()), nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring Wide(const std::string& bytes)
-{
-    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), text.data(),
-                        static_cast<int>(text.size()));
-    return text;
-}
-
 // The point of a seed: the log line after which the tree is ended, and a delay.
 struct Point {
     uint64_t line = 0;
@@ -234,7 +216,7 @@ bool Clean(const stage::Audit& audit)
 
 stage::Snapshot Before()
 {
-    return stage::Deserialize(Wide(ReadFileBytes(kBefore)));
+    return stage::Deserialize(older_tests::Wide(ReadFileBytes(kBefore)));
 }
 
 TEST(Converge, Stage)
@@ -242,18 +224,11 @@ TEST(Converge, Stage)
     win::RemoveTree(kArea);
     for (const std::wstring& folder : {kArea, kApp, kCaller, kTemp, kRecords})
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
-        {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
-        {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
-        {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
-        {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
-        {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
-    for (const auto& [from, name] : shipped)
-        ASSERT_TRUE(CopyFileW(from.c_str(), (kApp + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+    ASSERT_NO_FATAL_FAILURE(LayOutShipped(kApp));
     ASSERT_TRUE(CopyFileW((X86Tree() + L"\\testbed\\stub\\launcher.exe").c_str(), (kCaller + L"\\launcher.exe").c_str(),
                           FALSE));
     const stage::Footprint suite = Suite();
-    ASSERT_TRUE(WriteFileBytes(kBefore, Utf8(stage::Serialize(stage::TakeSnapshot(suite, Compared())))));
+    ASSERT_TRUE(WriteFileBytes(kBefore, older_tests::Utf8(stage::Serialize(stage::TakeSnapshot(suite, Compared())))));
     const std::vector<std::wstring> problems =
         Older() ? stage::Lay(suite)
                 : stage::Lay({X86Tree() + L"\\testbed\\sweeper-suite", X86Tree() + L"\\testbed\\agent\\ZelmarAgent.msi"});

@@ -41,6 +41,9 @@ std::vector<std::wstring> LogFiles(const std::wstring& tempFolder);
 // and both Guardswitch stand-ins.
 void LayOutSweeper(const std::wstring& folder, const std::string& config);
 
+// What ships in dist/, from the build trees, copied into folder (ASSERT on failure).
+void LayOutShipped(const std::wstring& folder);
+
 struct RunResult {
     DWORD exitCode = 0;
     std::vector<std::string> messages;
