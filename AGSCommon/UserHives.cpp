@@ -149,6 +149,9 @@ bool LoadUserHives(std::vector<std::wstring>& loaded)
         wchar_t name[kUserHiveChars] = {};
         _snwprintf(name, kUserHiveChars - 1, kHiveNameFormat, static_cast<int>(index));
         const std::wstring file = folder + kHiveFile;
+        // A run ended while it held the hive loaded left it under this name:
+        // taken over and unloaded, so that it loads afresh and goes again.
+        RegUnLoadKeyW(HKEY_USERS, name);
         if (RegLoadKeyW(HKEY_USERS, name, file.c_str()) != ERROR_SUCCESS) continue;
         loaded.push_back(name);
         any = true;

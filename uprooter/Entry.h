@@ -16,8 +16,18 @@ int UprooterMain(HINSTANCE instance);
 // be created. The lock is taken on the first call and held until exit.
 bool IsAnotherInstanceRunning();
 
-// True if the installed agent's major version is below 10.
+// True if the installed agent's major version is below 10, or, when no
+// agent's version can be read, if an older suite's removal is unfinished.
 bool IsOlderProductInstalled();
+
+// The mark of an older suite's removal under way: set before its first step,
+// cleared after its last. IsOlderRemovalUnfinished is true while it is set or
+// while the older suite's anti-virus core key is there.
+// The mark also keeps the agent's menu entry, which ReadMarkedMenuEntry gives.
+void MarkOlderRemovalUnfinished();
+void ClearOlderRemovalMark();
+bool IsOlderRemovalUnfinished();
+bool ReadMarkedMenuEntry(std::wstring& subfolder, std::wstring& link);
 
 // The leading number of a dotted version, read as wcstol reads it (0 when
 // there is none).

@@ -241,6 +241,20 @@ bool IsSuiteGroup(const std::wstring& subfolder)
     return false;
 }
 
+// --- Windows Installer codes ---------------------------------------------------------
+
+bool IsBracedGuid(const std::wstring& text)
+{
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != L'-' : !std::iswxdigit(text[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
 // "szMenuSubDir") and the link, only when all three values are non-empty.
 bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
@@ -256,20 +270,6 @@ bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
     link = linkName;
     return true;
 }
-
-// --- Windows Installer codes ---------------------------------------------------------
-
-bool IsBracedGuid(const std::wstring& text)
-{
-    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
-    for (size_t i = 1; i < 37; ++i) {
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (dash ? text[i] != L'-' : !std::iswxdigit(text[i])) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::wstring PackedCode(const wchar_t* braced)
 {

@@ -203,6 +203,11 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
 
     reloUni uni;
     if (!uni.logdataClobber(commandLine)) return 0;
+    // A run ended before the mark goes is taken up by the next one, even once
+    // the agent's program or the suite's main key is gone.
+    MarkOlderRemovalUnfinished();
+    std::wstring menuSubfolder, menuLink;
+    if (ReadMarkedMenuEntry(menuSubfolder, menuLink)) uni.RememberMenuEntry(menuSubfolder, menuLink);
     uni.removeProduct();
 
     CLogFile log;
@@ -211,6 +216,7 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
     CRestoreScriptEngines engines([&log](const wchar_t* line) { log.Log(L"%s", line); });
     LogScriptEngineCheck(log, engines.CheckAndRestoreScriptEngines());
     LogStepTime(log, L"CheckAndRestoreScriptEngines", repair.Lap());
+    ClearOlderRemovalMark();
     DecideRestart(suppressRestart, productName, log);
     return 0;
 }

@@ -233,6 +233,25 @@ TEST_F(UserHives, MakerKeyWithOnlyValuesLeftGoesWithTheKey)
     EXPECT_FALSE(KeyExists(HKEY_USERS, name));
 }
 
+// A run ended while it held a user's hive loaded left it under the call's
+// name: the next call takes it over, cleans it and unloads it.
+TEST_F(UserHives, HiveLeftLoadedByAnEndedRunIsTakenOverAndUnloaded)
+{
+    MakeHive(false);
+    const std::wstring sid = L"S-1-5-21-4444-4444-4444-" + kPid;
+    AddProfile(sid, dir / L"user", REG_SZ);
+    const std::wstring name = HiveName(sid);
+    ASSERT_EQ(RegLoadKeyW(HKEY_USERS, name.c_str(), hive.c_str()), ERROR_SUCCESS);
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    auto seen = std::find_if(g_seen.begin(), g_seen.end(), [&](const LoadedView& v) { return v.name == name; });
+    ASSERT_NE(seen, g_seen.end()) << "the hive left loaded was not taken over";
+    EXPECT_TRUE(seen->keyGone);
+    EXPECT_EQ(seen->keep, L"yes");
+    EXPECT_FALSE(KeyExists(HKEY_USERS, name)) << "hive left loaded";
+}
+
 TEST_F(UserHives, CurrentUsersHiveIsCleanedInPlace)
 {
     for (const std::wstring& k : {kKey + L"\\Settings", kOther}) {

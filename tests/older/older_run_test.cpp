@@ -286,9 +286,9 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
     for (const std::string& line : runLog)
         if (line.find("Timing: ") != std::string::npos) std::cout << line << "\n";
 
-    // The suite's main keys are gone.
+    // The suite's main keys are gone, and so is the mark of a removal under way.
     for (win::RegView view : stage::Views())
-        for (const wchar_t* key : {kMainKey, kFirewallKey})
+        for (const wchar_t* key : {kMainKey, kFirewallKey, L"SOFTWARE\\Zelmar Uprooter"})
             EXPECT_FALSE(MachineKeyExists(key, view)) << Narrow(key) << " is still there";
 
     // The engines are the system's again, in each view.
@@ -429,13 +429,17 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
         }
     }
 
-    // A second run on the cleaned machine harms nothing. Without the suite's
-    // main key the agent's version reads as the newer suite's, so Uprooter
-    // takes that road; with no Sweeper.exe beside it, it stops there.
+    // A second run on the cleaned machine harms nothing and says so. Without
+    // the suite's main key, the marker or the suite's core key the agent's
+    // version reads as the newer suite's, so Uprooter takes that road; with no
+    // Sweeper.exe beside it, it stops there.
     DeleteFileW(calls_.c_str());
     EXPECT_EQ(Run(), 0u) << "Uprooter's exit code on the cleaned machine";
     const std::vector<std::string> again = SplitLines(ReadFileBytes(caller_ + L"\\Uprooter.log"));
-    EXPECT_TRUE(ContainsInOrder(again, {"Uninstalling older product", "Starting Uprooter...", "Uninstalling newer product",
+    EXPECT_TRUE(ContainsInOrder(again, {"Uninstalling older product", "Starting Uprooter...",
+                                        "Agent version not found and no unfinished removal of the older product: "
+                                        "nothing of it to remove",
+                                        "Uninstalling newer product",
                                         "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2"}));
     EXPECT_FALSE(FileExists(calls_)) << "Defender was asked again";
     const stage::Audit second = Audit();

@@ -124,6 +124,18 @@ void LayOutSweeper(const std::wstring& folder, const std::string& config)
     }
 }
 
+void LayOutShipped(const std::wstring& folder)
+{
+    const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
+        {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
+        {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
+        {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
+        {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
+        {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
+    for (const auto& [from, name] : shipped)
+        ASSERT_TRUE(CopyFileW(from.c_str(), (folder + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+}
+
 RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder,
                        DWORD timeoutMs)
 {

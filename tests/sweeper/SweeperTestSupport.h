@@ -46,6 +46,9 @@ long StepTime(const std::vector<std::string>& lines, const std::string& step, co
 // and both Guardswitch stand-ins.
 void LayOutSweeper(const std::wstring& folder, const std::string& config);
 
+// What ships in dist/, from the build trees, copied into folder (ASSERT on failure).
+void LayOutShipped(const std::wstring& folder);
+
 struct RunResult {
     DWORD exitCode = 0;
     std::vector<std::string> messages;  // without the time lines

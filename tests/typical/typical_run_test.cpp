@@ -80,15 +80,7 @@ protected:
     void SetUp() override
     {
         for (const std::wstring& folder : {app_, caller_, temp_}) CreateDirectoryW(folder.c_str(), nullptr);
-        // What ships in dist/, from the build trees.
-        const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
-            {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
-            {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
-            {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
-            {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
-            {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
-        for (const auto& [from, name] : shipped)
-            ASSERT_TRUE(CopyFileW(from.c_str(), (app_ + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+        ASSERT_NO_FATAL_FAILURE(LayOutShipped(app_));
         ASSERT_TRUE(CopyFileW((X86Tree() + L"\\testbed\\stub\\launcher.exe").c_str(),
                               (caller_ + L"\\launcher.exe").c_str(), FALSE));
 
