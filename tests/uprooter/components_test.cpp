@@ -213,6 +213,7 @@ TEST_F(Components, CoreFolderFromTheRegistryOfThisBitnessAndAHostileOneRefused)
 
     // A folder outside the suite's, though no protected one, starts nothing.
     win::WriteString(keys.keys.back()->get(), wow64 ? L"szInstallDir64" : L"szInstallDir32", other);
+    noCommonFiles.Remove();
     uni->RunComponentUninstallers();
     EXPECT_EQ(Recorded().size(), 1u);
     EXPECT_NE(Logged().find("zlmhidin.exe: outside the folders it may lie in\r\n"), std::string::npos) << Logged();
