@@ -72,11 +72,11 @@ PIN
   # i386 ELF executables and shared objects; F: the emulator is opened now, so
   # it serves every mount namespace and chroot.
   printf '%s' ':zl-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
-    | sudo_ tee "$binfmt/register" >/dev/null
+    | sudo_ tee "$binfmt/register" >/dev/null || true
   if runs_32bit; then
     echo "setup: 32-bit programs now run under $("$qemu" --version | head -n 1)"
   else
-    echo "setup: 32-bit programs still do not run, even with $qemu registered" >&2
+    echo "setup: 32-bit programs still do not run: $qemu could not be registered in $binfmt" >&2
     exit 1
   fi
 fi
