@@ -73,7 +73,7 @@ for file in "${files[@]}"; do
 done
 
 if [ "$findings" -gt 0 ]; then
-  echo "check-imports: $findings import(s) the oldest Windows lacks, in ${#files[@]} files checked"
+  echo "check-imports: $findings finding(s) (imports the oldest Windows lacks, programs not marked terminal-server aware), in ${#files[@]} files checked"
   exit 1
 fi
-echo "check-imports: ${#files[@]} files checked, none imports what its oldest Windows lacks"
+echo "check-imports: ${#files[@]} files checked, none imports what its oldest Windows lacks, every program is terminal-server aware"

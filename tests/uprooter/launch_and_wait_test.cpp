@@ -145,11 +145,14 @@ TEST_F(LaunchAndWaitTest, MissingProgramFailsAtCreationWithTheErrorLine)
 struct DelayedSet {
     HANDLE event;
     DWORD delayMs;
+    std::wstring started;  // the child's record: the delay counts from its start
 };
 
 DWORD WINAPI SetLater(void* context)
 {
     auto* job = static_cast<DelayedSet*>(context);
+    // A process start takes a good part of a second under emulation.
+    for (int tries = 0; tries < 6000 && !FileExists(job->started); ++tries) Sleep(10);
     Sleep(job->delayMs);
     SetEvent(job->event);
     return 0;
@@ -160,7 +163,7 @@ TEST_F(LaunchAndWaitTest, ChildRunningTwoAndAHalfSecondsGivesTwoTimeOutLines)
     const std::wstring name = L"zl-launch-release-" + std::to_wstring(GetCurrentProcessId());
     win::Handle release(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
     ScopedEnv wait(L"ZL_STUB_WAIT", name);
-    DelayedSet job{release.get(), 2500};
+    DelayedSet job{release.get(), 2500, starts};
     win::Handle setter(CreateThread(nullptr, 0, SetLater, &job, 0, nullptr));
     EXPECT_TRUE(LaunchAndWait(tool, L"/x", log, 1));
     WaitForSingleObject(setter.get(), INFINITE);

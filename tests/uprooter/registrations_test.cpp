@@ -201,6 +201,14 @@ TEST_F(ProgramGroups, HostileEntriesAreRefusedAndDeleteNothing)
     Record(L"\\", L"..\\", L"Programs");
     RemoveProgramGroups(*uni);
     ExpectForeignIntact();
+    // Recorded values reach only the suite's groups, never another product's.
+    Record(L"\\", L"Other Vendor\\", L"Other Tool");
+    RemoveProgramGroups(*uni);
+    ExpectForeignIntact();
+    EXPECT_NE(Logged().find("RemoveProgramGroups - Refusing recorded start menu entry \"\\Other Vendor\\\" \"Other "
+                            "Tool\": not a group of the suite"),
+              std::string::npos)
+        << Logged();
 }
 
 TEST_F(ProgramGroups, ASubfolderWithoutItsLastSeparatorKeepsTheLinkInsideTheGroup)
