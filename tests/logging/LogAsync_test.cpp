@@ -101,14 +101,22 @@ TEST(AsyncWriter, EveryQueuedLineReachesItsFileAtExit)
     }
 }
 
+DWORD WINAPI ShutDown(void* writer)
+{
+    static_cast<AsyncWriter*>(writer)->Shutdown();
+    return 0;
+}
+
 // A batch waits for a synchronous writer of this process that has the same
-// file open, rather than giving up after the three tries of its open; after
-// shut-down a line is refused, for its caller to write at once.
+// file open, rather than giving up after the three tries of its open; once
+// shut-down has begun a line is refused, for its caller to write at once,
+// even while the logger thread still runs.
 TEST(AsyncWriter, ABatchWaitsForASynchronousWriterAndALateLineIsRefused)
 {
     ScratchDir dir(L"async-collision");
     const std::wstring path = dir / L"shared.log";
     AsyncWriter writer;
+    win::Handle stopper;
     auto line = [&](const char* text) {
         std::unique_ptr<QueueRecord> record = writer.NewRecord();
         record->encoding = EncodingAnsi;
@@ -125,11 +133,14 @@ TEST(AsyncWriter, ABatchWaitsForASynchronousWriterAndALateLineIsRefused)
         ASSERT_TRUE(open);
         ASSERT_TRUE(writer.Enqueue(line("queued\r\n")));  // the first line goes at once
         Sleep(300);
+        // Shut-down begins on another thread, which then waits for the lock as the logger thread does.
+        stopper.reset(CreateThread(nullptr, 0, &ShutDown, &writer, 0, nullptr));
+        ASSERT_TRUE(stopper);
+        Sleep(200);
+        EXPECT_FALSE(writer.Enqueue(line("late\r\n"))) << "a line taken after shut-down began";
     }
     EXPECT_EQ(NextContent(path, "", 3000), "queued\r\n");
-
-    writer.Shutdown();
-    EXPECT_FALSE(writer.Enqueue(line("late\r\n")));
+    EXPECT_EQ(WaitForSingleObject(stopper.get(), 5000), WAIT_OBJECT_0);
 }
 
 // Lines logged after the process-wide writer shut down at exit (from an exit
