@@ -201,6 +201,9 @@ template <typename C, typename F>
 bool CheckMessage(F format, const C* text, std::string& problem)
 {
     std::vector<C> buffer(LogUtils::kMaxMessageChars + 1 + kGuardUnits, static_cast<C>(kGuardUnit));
+    // A "%n" of an earlier input may have stored into the text.
+    std::fill(std::begin(g_argumentText), std::end(g_argumentText), L'\0');
+    wcscpy(g_argumentText, L"ab");
     wchar_t* a = g_argumentText;
     const int n = format(buffer.data(), text, a, a, a, a, a, a, a, a, a, a, a, a, a, a, a, a);
     if (n < 0 || n > LogUtils::kMaxMessageChars || buffer[n] != C() ||

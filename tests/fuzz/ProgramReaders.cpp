@@ -62,8 +62,12 @@ Reader ProfileReader(const std::wstring& scratch)
         }
         const bool ascii = std::all_of(input.begin(), input.end(), [](char c) { return (c & 0x80) == 0; });
         // A section name keeps what follows its first ']' and is written with
-        // one more; such names are left out here (reported, not yet decided).
-        const bool plainNames = std::count(input.begin(), input.end(), ']') <= std::count(input.begin(), input.end(), '[');
+        // one more ']'; such names are left out here (reported, not decided).
+        bool plainNames = true;
+        for (size_t at = input.find(']'); at != Bytes::npos && plainNames; at = input.find(']', at + 1)) {
+            const size_t next = input.find_first_not_of(" \t", at + 1);
+            plainNames = next == Bytes::npos || input[next] == '\r' || input[next] == '\n' || input[next] == ';';
+        }
         if (ok && ascii && plainNames) {
             // What a profile writes, it reads back as the same profile. Only
             // for ASCII: it writes UTF-8 without a mark and reads such a file
