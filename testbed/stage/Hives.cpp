@@ -16,7 +16,6 @@ constexpr wchar_t kPlantedValue[] = L"Owner";
 constexpr wchar_t kPlantedText[] = L"Other Product, not the suite's";
 // The names Uprooter loads hives under, followed by a number.
 constexpr wchar_t kRemovalHivePrefix[] = L"MQLUserProfile";
-constexpr wchar_t kAuditHivePrefix[] = L"zlstage-audit-";
 
 std::wstring HiveFile(const UserHiveItem& hive) { return hive.profileFolder + kHiveFile; }
 std::wstring Unique(const wchar_t* name) { return name + std::to_wstring(GetCurrentProcessId()); }
@@ -81,16 +80,15 @@ bool SaveHive(const UserHiveItem& hive)
     return built;
 }
 
-// The subkeys of HKEY_USERS whose names begin with prefix: hives Uprooter or
-// an audit loaded and did not unload.
-std::vector<std::wstring> LeftLoaded(const wchar_t* prefix)
+// The subkeys of HKEY_USERS that Uprooter loaded and did not unload.
+std::vector<std::wstring> LeftLoaded()
 {
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD chars = 256;
         if (RegEnumKeyExW(HKEY_USERS, index, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (_wcsnicmp(name, prefix, wcslen(prefix)) == 0) names.push_back(name);
+        if (_wcsnicmp(name, kRemovalHivePrefix, wcslen(kRemovalHivePrefix)) == 0) names.push_back(name);
     }
     return names;
 }
@@ -113,9 +111,9 @@ void LayUserHives(const Footprint& suite, std::vector<std::wstring>& problems)
 void AuditUserHives(const Footprint& suite, Audit& audit)
 {
     if (suite.userHives.empty()) return;
-    for (const std::wstring& name : LeftLoaded(kRemovalHivePrefix)) audit.stillPresent.push_back(L"HKU\\" + name + L" is still loaded");
+    for (const std::wstring& name : LeftLoaded()) audit.stillPresent.push_back(L"HKU\\" + name + L" is still loaded");
     EnableHivePrivileges();
-    const std::wstring check = Unique(kAuditHivePrefix);
+    const std::wstring check = Unique(L"zlstage-audit-");
     for (const UserHiveItem& hive : suite.userHives) {
         const std::wstring file = HiveFile(hive);
         if (RegLoadKeyW(HKEY_USERS, check.c_str(), file.c_str()) != ERROR_SUCCESS) {
@@ -138,13 +136,8 @@ void UndoUserHives(const Footprint& suite)
 {
     if (suite.userHives.empty()) return;
     EnableHivePrivileges();
-    // A hive left loaded stays so for the whole session and blocks the next load;
-    // so does an audit's check whose unload failed (seen on 32-bit Windows).
-    for (const wchar_t* prefix : {kRemovalHivePrefix, kAuditHivePrefix})
-        for (const std::wstring& name : LeftLoaded(prefix)) {
-            RegUnLoadKeyW(HKEY_USERS, name.c_str());
-            RegDeleteKeyW(HKEY_USERS, name.c_str());  // the empty key a failed load or unload may leave
-        }
+    // A hive left loaded stays so for the whole session and blocks the next load.
+    for (const std::wstring& name : LeftLoaded()) RegUnLoadKeyW(HKEY_USERS, name.c_str());
     for (const UserHiveItem& hive : suite.userHives) {
         DeleteFileW(HiveFile(hive).c_str());
         RemoveDirectoryW(hive.profileFolder.c_str());
