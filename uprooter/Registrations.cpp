@@ -229,13 +229,16 @@ std::wstring TopFolder(const std::wstring& subfolder)
     return subfolder.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
 }
 
-// A recorded entry is taken only inside a group the suite names, or in the
-// maker's own folder: the values could name another product's group.
+// A recorded entry is taken only inside a group the suite names, or in a
+// group of the maker's ("Zelmar", "Zelmar <product>"): the values could name
+// another product's group.
 bool IsSuiteGroup(const std::wstring& subfolder)
 {
     const std::wstring top = TopFolder(subfolder);
     if (top.empty()) return false;
-    if (SameText(top, kMakerGroup)) return true;
+    const std::wstring maker = kMakerGroup;
+    if (SameText(top.substr(0, maker.size()), maker) && (top.size() == maker.size() || top[maker.size()] == L' '))
+        return true;
     for (const ProgramGroup& group : names.programGroups)
         if (SameText(top, TopFolder(GroupText(group.folderId, group.folder)))) return true;
     return false;
