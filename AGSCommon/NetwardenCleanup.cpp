@@ -5,7 +5,6 @@
 #include "LogFile.h"
 #include "PlatformInfo.h"
 #include "Removal.h"
-#include "SuiteFolders.h"
 #include "Unregister.h"
 
 namespace {
@@ -74,9 +73,8 @@ bool netwardenCleanup::removeNW()
     launchLog = log_.Path();
     launchLog.Open();
     log_.Log(L"Launching %s", command);
-    // The stored command carries its own arguments and quoting; its program
-    // starts only from the suite's folders.
-    const bool launched = LaunchAndWait(command, nullptr, launchLog, 0, LaunchScope{SuiteFolders()});
+    // The stored command carries its own arguments and quoting.
+    const bool launched = LaunchAndWait(command, nullptr, launchLog, 0);
     RemoveNetwardenLeftovers(*this);
     return launched;
 }

@@ -212,21 +212,15 @@ bool GetFileVersionString(const std::wstring& file, std::wstring& version)
 
 std::wstring GetAgentVersion()
 {
-    std::wstring version;
-    ReadAgentVersion(version);
-    return version;
-}
-
-bool ReadAgentVersion(std::wstring& version)
-{
-    version = kDefaultAgentVersion;
+    std::wstring version = kDefaultAgentVersion;
     win::Key key;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kManagedServicesKey, KEY_READ, win::RegView::Native, key) != ERROR_SUCCESS)
-        return false;
+        return version;
     std::wstring folder;
-    if (ReadFolderValue(key.get(), L"szInstallDir", kPathChars, folder) != ERROR_SUCCESS) return false;
+    if (ReadFolderValue(key.get(), L"szInstallDir", kPathChars, folder) != ERROR_SUCCESS) return version;
     // A found but empty FileVersion empties the text, which then counts as the older suite.
-    return GetFileVersionString(folder + kAgentProgram, version) || version.empty();
+    GetFileVersionString(folder + kAgentProgram, version);
+    return version;
 }
 
 std::wstring GetSpecialFolder(int number)

@@ -75,12 +75,9 @@ bool RemoveOneFolder(const wchar_t* path)
     return Answer(removal::RemoveEmptyFolder(path ? path : L"", removal::Guard::Standard));
 }
 
-bool RemoveOneLink(const wchar_t* path, bool& leftForRestart)
+bool RemoveOneLink(const wchar_t* path)
 {
-    const removal::Record record =
-        removal::RemoveLink(path ? path : L"", removal::Guard::Standard, removal::InUse::LeaveForRestart);
-    leftForRestart = record.outcome == removal::Outcome::LeftForRestart;
-    return Answer(record);
+    return Answer(removal::RemoveLink(path ? path : L"", removal::Guard::Standard, removal::InUse::LeaveForRestart));
 }
 
 bool MoveAside(const wchar_t* from, const wchar_t* to)
@@ -94,7 +91,7 @@ bool DeleteAtRestart(const wchar_t* path)
 {
     std::wstring canonical;
     if (!Allowed(path, canonical)) return false;
-    return removal::RegisterForRestart(canonical);
+    return MoveFileExW(canonical.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
 bool MayDelete(const wchar_t* path)

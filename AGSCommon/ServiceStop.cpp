@@ -1,13 +1,12 @@
 #include "ServiceStop.h"
 
 #include "Handle.h"
-#include "TimeBudget.h"
 
 #include <utility>
 
 namespace {
 
-ServicePollPause g_pause = win::timing::PauseEx;
+ServicePollPause g_pause = SleepEx;
 
 }  // namespace
 

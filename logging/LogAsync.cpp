@@ -21,29 +21,15 @@ constexpr size_t kMaxKeptBatchText = 1 << 20;
 
 AsyncWriter& TheAsyncWriter()
 {
-    static AsyncWriter* const writer = new AsyncWriter;
-    static const struct ShutdownAtExit {
-        ~ShutdownAtExit() { writer->Shutdown(); }
-    } atExit;
-    return *writer;
-}
-
-void AsyncWriter::Shutdown()
-{
-    {
-        // Under both locks: no thread is then starting the logger or queueing a line.
-        win::Lock start(startLock_);
-        win::Lock queue(queueLock_);
-        if (stopping_) return;
-        stopping_ = true;
-    }
-    FlushQueue();
-    if (started_) StopLoggerThread();
+    static AsyncWriter writer;
+    return writer;
 }
 
 AsyncWriter::~AsyncWriter()
 {
-    Shutdown();
+    stopping_ = true;
+    FlushQueue();
+    if (started_) StopLoggerThread();
     // A thread that has not ended may still use its batches and records: they
     // are left to the process's end.
     if (thread_ && WaitForSingleObject(m_hExitedAsyncLoggerThread.get(), 0) != WAIT_OBJECT_0) {
@@ -91,8 +77,6 @@ bool AsyncWriter::Enqueue(std::unique_ptr<QueueRecord> record)
     }
     {
         win::Lock lock(queueLock_);
-        // After shut-down nothing would write a queued line.
-        if (stopping_) return false;
         QueueRecord* last = record.release();
         last->next = nullptr;
         (tail_ ? tail_->next : head_) = last;
@@ -179,10 +163,6 @@ void AsyncWriter::FlushQueue()
 void AsyncWriter::FlushQueue(Batches& batches)
 {
     DebugTrace(L"Processing all the logs in the queue");
-    // The synchronous writers' lock, for the whole flush: a file this process
-    // writes at once is never open twice, and the logger thread's batch and
-    // the exiting thread's last one keep their order.
-    win::Lock lock(FileWriteLock());
     try {
         while (std::unique_ptr<QueueRecord> record = Pop()) {
             auto it = batches.find(record->path);

@@ -1,7 +1,6 @@
 #include "Leftovers.h"
 
 #include "Handle.h"
-#include "Launch.h"
 #include "SweeperTables.h"
 #include "Uninstall.h"
 
@@ -116,7 +115,7 @@ bool DeleteKeyTree(SweeperLog& log, const wchar_t* path, win::RegView view)
 // removal layer's own run-time lookup of the same function.
 void LogDeleteKeyExLookup(SweeperLog& log)
 {
-    win::Module advapi(win::launch::LoadSystemLibrary(L"AdvAPI32.dll"));
+    win::Module advapi(LoadLibraryW(L"AdvAPI32.dll"));
     if (!advapi) {
         log.Write(L"AdvAPI32.dll could not be loaded");
         log.Printf(L"Last error : %d", static_cast<int>(GetLastError()));

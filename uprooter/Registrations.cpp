@@ -10,7 +10,6 @@
 #include "RegistryLinks64.h"
 #include "Removal.h"
 #include "ServerUnregistration.h"
-#include "ServiceAccount.h"
 #include "reloUni.h"
 
 #include <shlobj.h>
@@ -30,7 +29,6 @@ constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr wchar_t kRunServicesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services";
 constexpr wchar_t kMenuKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Menu";
-constexpr wchar_t kMakerGroup[] = L"Zelmar";
 constexpr wchar_t kExclusionKey[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Virtual Machine\\VPCVAppExcludeList";
 constexpr size_t kMenuValueChars = kPathChars;
@@ -148,15 +146,7 @@ void RemoveServiceKeyRemnant(CLogFile& log)
     win::Key key;
     if (win::CreateKey(HKEY_LOCAL_MACHINE, service, KEY_ALL_ACCESS, RegView::Native, key) != ERROR_SUCCESS) return;
     DWORD start = 0;
-    const LONG read = win::ReadDword(key.get(), L"Start", start);
-    if (read == ERROR_SUCCESS) return;
-    if (read != ERROR_FILE_NOT_FOUND) {
-        // A "Start" value there is, of another type or size: no remnant, so the key stays.
-        log.Log(L"RemoveServiceKeyRemnant - HKEY_LOCAL_MACHINE\\%s has a \"Start\" value that is no REG_DWORD, "
-                L"key left alone",
-                service.c_str());
-        return;
-    }
+    if (win::ReadDword(key.get(), L"Start", start) == ERROR_SUCCESS) return;
     key.reset();
     if (!Opens(HKEY_LOCAL_MACHINE, kServicesKey, KEY_ALL_ACCESS, RegView::Native)) return;
     log.Log(L"Work around to remove ZlSentry service registry hive without start value");
@@ -220,44 +210,6 @@ std::wstring GroupText(UINT identifier, const wchar_t* fallback)
     return text.empty() ? fallback : text;
 }
 
-// The first folder of a group's path below the Programs folder.
-std::wstring TopFolder(const std::wstring& subfolder)
-{
-    const size_t start = subfolder.find_first_not_of(L"\\/");
-    if (start == std::wstring::npos) return {};
-    const size_t end = subfolder.find_first_of(L"\\/", start);
-    return subfolder.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-}
-
-// A recorded entry is taken only inside a group the suite names, or in a
-// group of the maker's ("Zelmar", "Zelmar <product>"): the values could name
-// another product's group.
-bool IsSuiteGroup(const std::wstring& subfolder)
-{
-    const std::wstring top = TopFolder(subfolder);
-    if (top.empty()) return false;
-    const std::wstring maker = kMakerGroup;
-    if (SameText(top.substr(0, maker.size()), maker) && (top.size() == maker.size() || top[maker.size()] == L' '))
-        return true;
-    for (const ProgramGroup& group : names.programGroups)
-        if (SameText(top, TopFolder(GroupText(group.folderId, group.folder)))) return true;
-    return false;
-}
-
-// --- Windows Installer codes ---------------------------------------------------------
-
-bool IsBracedGuid(const std::wstring& text)
-{
-    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
-    for (size_t i = 1; i < 37; ++i) {
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (dash ? text[i] != L'-' : !std::iswxdigit(text[i])) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 // The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
 // "szMenuSubDir") and the link, only when all three values are non-empty.
 bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
@@ -273,6 +225,20 @@ bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
     link = linkName;
     return true;
 }
+
+// --- Windows Installer codes ---------------------------------------------------------
+
+bool IsBracedGuid(const std::wstring& text)
+{
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != L'-' : !std::iswxdigit(text[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::wstring PackedCode(const wchar_t* braced)
 {
@@ -322,10 +288,7 @@ void RemoveRegistrationLeftovers(reloUni& uni)
 
 void reloUni::UnregisterAgentFolder()
 {
-    if (!winVersion().IsNT()) return;
-    CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
-    // The user service ran under the suite's own account: its rights and the account go with it.
-    DeleteUser(kServiceAccount, log_);
+    if (winVersion().IsNT()) CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
 }
 
 void DeleteStartMenuLink(const wchar_t* subfolder, const wchar_t* link, reloUni& uni)
@@ -372,12 +335,7 @@ void RemoveProgramGroups(reloUni& uni)
         subfolder = uni.MenuSubfolder();
         link = uni.MenuLink();
     }
-    if (link.empty()) return;
-    if (IsSuiteGroup(subfolder))
-        DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
-    else
-        uni.Log().Log(L"RemoveProgramGroups - Refusing recorded start menu entry \"%s\" \"%s\": not a group of the suite",
-                      subfolder.c_str(), link.c_str());
+    if (!link.empty()) DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
 }
 
 void RemoveStartupEntries(reloUni& uni)
