@@ -24,6 +24,9 @@ constexpr DWORD kHiddenSystemLink = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTE
 
 constexpr int kRenameCandidates = 1000;
 
+// Attributes that never stand in a deletion's way.
+constexpr DWORD kPlainAttributes = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
+
 // Formats into buffer; false when the text does not fit.
 bool Format(wchar_t* buffer, size_t chars, const wchar_t* format, ...)
 {
@@ -38,10 +41,10 @@ bool Format(wchar_t* buffer, size_t chars, const wchar_t* format, ...)
     return true;
 }
 
+// A path the removal layer refuses asks for no restart.
 void LeaveForRestart(const wchar_t* path)
 {
-    MarkForDeleteAtRestart(path);
-    g_RebootNeeded = 1;
+    if (MarkForDeleteAtRestart(path)) g_RebootNeeded = 1;
 }
 
 // The throw-away name for a file in folder: GetTempFileNameW's, else the first
@@ -113,9 +116,10 @@ private:
                 Link(path);
                 continue;
             }
-            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            // Plain attributes need no reset; DeleteByRename answers true for a file already gone.
+            if (data.dwFileAttributes & ~kPlainAttributes) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
             Log(L"Nukedir - Deleting file %s", path);
-            if (win::PathExists(path) && !removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
+            if (!removal_calls::DeleteOneFile(path) && !DeleteByRename(path)) {
                 if (win::PathExists(path)) LeaveForRestart(path);
                 Log(L"Nukedir - Could not delete file %s, adding to pending delete operations", path);
             }
@@ -152,8 +156,11 @@ private:
     void Link(const wchar_t* path)
     {
         Log(L"Nukedir - Not following link %s, removing the link itself", path);
-        if (!removal_calls::RemoveOneLink(path))
+        bool leftForRestart = false;
+        if (!removal_calls::RemoveOneLink(path, leftForRestart)) {
+            if (leftForRestart) g_RebootNeeded = 1;
             Log(L"Nukedir - Could not remove link %s, adding to pending delete operations", path);
+        }
     }
 
     // The recycle folder at the root of a drive is never entered.
@@ -176,15 +183,17 @@ private:
 
 }  // namespace
 
-void MarkForDeleteAtRestart(const wchar_t* path)
+bool MarkForDeleteAtRestart(const wchar_t* path)
 {
-    if (GetPlatformVersion().dwPlatformId != VER_PLATFORM_WIN32_NT) return;
-    removal_calls::DeleteAtRestart(path);
+    if (GetPlatformVersion().dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
+    return removal_calls::DeleteAtRestart(path);
 }
 
 bool DeleteByRename(const wchar_t* path)
 {
     if (path == nullptr || !win::PathExists(path)) return true;
+    // The folder is judged before the throw-away name, which creates a file in it.
+    if (!removal_calls::MayDelete(path)) return false;
     std::wstring folder = path;
     const size_t last = folder.find_last_of(L'\\');
     folder.resize(last == std::wstring::npos ? 0 : last);

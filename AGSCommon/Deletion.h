@@ -19,9 +19,10 @@ bool RemoveFile(const wchar_t* path);
 bool DeleteByRename(const wchar_t* path);
 
 // Registers a file or folder for deletion at the next restart on the NT
-// family; does nothing elsewhere. Neither reports nor sets the reboot-needed
-// flag: its callers do.
-void MarkForDeleteAtRestart(const wchar_t* path);
+// family; does nothing elsewhere. Does not set the reboot-needed flag: its
+// callers do, when it answers true. False when the removal layer refused the
+// path or the registration failed.
+bool MarkForDeleteAtRestart(const wchar_t* path);
 
 // Where the logged Nukedir writes: one finished run-log line per call.
 using RunLogLine = std::function<void(const wchar_t* line)>;

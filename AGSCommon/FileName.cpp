@@ -5,6 +5,7 @@
 #include "ProcessFlags.h"
 #include "Profile.h"
 #include "RemovalCalls.h"
+#include "TimeBudget.h"
 
 #include <cwchar>
 #include <string>
@@ -75,7 +76,7 @@ bool FileName::MakeTempName(const wchar_t* folder)
     path_.Assign(static_cast<const wchar_t*>(nullptr));
     wchar_t name[MAX_PATH] = {};
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        if (attempt > 0) Sleep(kTempNamePauseMs);
+        if (attempt > 0) win::timing::Pause(kTempNamePauseMs);
         if (GetTempFileNameW(where.c_str(), L"TVO", 0, name) == 0) continue;
         Set(name);
         removal_calls::DeleteOneFile(name);

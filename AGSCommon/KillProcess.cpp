@@ -1,5 +1,8 @@
 #include "KillProcess.h"
 
+#include "Launch.h"
+#include "TimeBudget.h"
+
 #include <psapi.h>
 
 #include <new>
@@ -89,7 +92,7 @@ BOOL CALLBACK CloseFirstWindow(HWND window, LPARAM context)
 template <typename... Slots>
 bool Resolve(win::Module& library, const wchar_t* file, std::pair<const char*, Slots*>... slots)
 {
-    library.reset(LoadLibraryW(file));
+    library.reset(win::launch::LoadSystemLibrary(file));
     if (!library) return false;
     bool all = true;
     ((*slots.second = reinterpret_cast<Slots>(GetProcAddress(library.get(), slots.first)), all &= *slots.second != nullptr),
@@ -117,7 +120,7 @@ bool EndProcessById(DWORD processId)
     if (!process) return false;
     CloseRequest request{processId, false};
     EnumWindows(CloseFirstWindow, reinterpret_cast<LPARAM>(&request));
-    if (request.sent && WaitForSingleObject(process.get(), kCloseWaitMs) == WAIT_OBJECT_0) return true;
+    if (request.sent && win::timing::WaitBounded(process.get(), kCloseWaitMs) == WAIT_OBJECT_0) return true;
     return TerminateProcess(process.get(), 0) != FALSE;
 }
 

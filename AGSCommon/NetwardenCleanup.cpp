@@ -5,6 +5,7 @@
 #include "LogFile.h"
 #include "PlatformInfo.h"
 #include "Removal.h"
+#include "SuiteFolders.h"
 #include "Unregister.h"
 
 namespace {
@@ -73,8 +74,9 @@ bool netwardenCleanup::removeNW()
     launchLog = log_.Path();
     launchLog.Open();
     log_.Log(L"Launching %s", command);
-    // The stored command carries its own arguments and quoting.
-    const bool launched = LaunchAndWait(command, nullptr, launchLog, 0);
+    // The stored command carries its own arguments and quoting; its program
+    // starts only from the suite's folders.
+    const bool launched = LaunchAndWait(command, nullptr, launchLog, 0, LaunchScope{SuiteFolders()});
     RemoveNetwardenLeftovers(*this);
     return launched;
 }

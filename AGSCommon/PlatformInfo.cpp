@@ -212,15 +212,21 @@ bool GetFileVersionString(const std::wstring& file, std::wstring& version)
 
 std::wstring GetAgentVersion()
 {
-    std::wstring version = kDefaultAgentVersion;
+    std::wstring version;
+    ReadAgentVersion(version);
+    return version;
+}
+
+bool ReadAgentVersion(std::wstring& version)
+{
+    version = kDefaultAgentVersion;
     win::Key key;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kManagedServicesKey, KEY_READ, win::RegView::Native, key) != ERROR_SUCCESS)
-        return version;
+        return false;
     std::wstring folder;
-    if (ReadFolderValue(key.get(), L"szInstallDir", kPathChars, folder) != ERROR_SUCCESS) return version;
+    if (ReadFolderValue(key.get(), L"szInstallDir", kPathChars, folder) != ERROR_SUCCESS) return false;
     // A found but empty FileVersion empties the text, which then counts as the older suite.
-    GetFileVersionString(folder + kAgentProgram, version);
-    return version;
+    return GetFileVersionString(folder + kAgentProgram, version) || version.empty();
 }
 
 std::wstring GetSpecialFolder(int number)

@@ -49,6 +49,11 @@ bool GetFileVersionString(const std::wstring& file, std::wstring& version);
 // "10.0.0" when the key, the value, the file or its version resource is missing.
 std::wstring GetAgentVersion();
 
+// The same, and whether the text came from the agent's program: false when it
+// is the default because the key, the value, the file or its version resource
+// is missing (an empty FileVersion counts as read).
+bool ReadAgentVersion(std::wstring& version);
+
 // A folder by number: 0 the anti-virus product folder in the program-files
 // folder, 1 the program-files folder, 2 the common-files folder (1 and 2 from
 // the registry when the shell cannot answer), 3 the system Windows folder, 4

@@ -2,7 +2,9 @@
 
 #include "Log.h"
 #include "Handle.h"
+#include "Launch.h"
 #include "Registry.h"
+#include "TimeBudget.h"
 
 #include <utility>
 
@@ -14,7 +16,7 @@ constexpr DWORD kInstallAlreadyRunning = 1618;
 constexpr int kRetryBudget = 60;
 constexpr DWORD kRetryPauseMs = 5000;
 
-RetryPause g_retryPause = Sleep;
+RetryPause g_retryPause = win::timing::Pause;
 
 // Reads "UninstallString" as stored, only if it fits the fixed buffer with its
 // terminator; empty on any failure.
@@ -50,21 +52,30 @@ bool RunProcess(const wchar_t* commandLine, DWORD& exitCode)
     AGS_LOG(LogUtils::Info, L"RunProcess():: Command Line Argument - %s", commandLine ? commandLine : L"");
     if (commandLine == nullptr || commandLine[0] == L'\0') return true;
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWDEFAULT;
-    PROCESS_INFORMATION raw{};
-    // Process creation may write into the command line.
-    std::wstring writable = commandLine;
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &raw)) {
+    // The program the line names, as Windows reads it but never a shorter
+    // prefix; a bare "MsiExec.exe" is the system folder's.
+    namespace launch = win::launch;
+    launch::CommandLine line;
+    launch::Judgement program;
+    program.path = commandLine;
+    if (launch::Split(commandLine, line)) program = launch::Judge(line.program);
+    if (!program.allowed()) {
+        AGS_LOG(LogUtils::Error, L"RunProcess():: Refusing to start %s: %s", program.path.c_str(),
+                launch::Reason(program.verdict));
+        return false;
+    }
+    // An unquoted program with a blank is quoted, so that the child reads its own name whole.
+    const std::wstring text = line.quoted || line.written.find(L' ') == std::wstring::npos
+                                  ? commandLine
+                                  : L"\"" + line.written + L"\"" + line.rest;
+    launch::StartOptions options;
+    options.flags = NORMAL_PRIORITY_CLASS;
+    win::ProcessInformation child;
+    if (!launch::Start(program, text, options, child)) {
         AGS_LOG(LogUtils::Error, L"RunProcess():: CreateProcess Function Failed. Code=%d", static_cast<int>(GetLastError()));
         return false;
     }
-    win::ProcessInformation child;
-    child.take(raw);
-    WaitForSingleObject(child.process.get(), INFINITE);
+    win::timing::WaitForChild(child.process.get(), INFINITE);
     GetExitCodeProcess(child.process.get(), &exitCode);
     if (exitCode == 0) return true;
     AGS_LOG(LogUtils::Error, L"RunProcess():: Process [%s] return Fail. ExitCode=%d ErrorCode=%d", commandLine,
@@ -114,11 +125,12 @@ bool GetProcessEntryById(DWORD processId, PROCESSENTRY32W& entry)
 {
     using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
     using WalkFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32W);
-    win::Module kernel(LoadLibraryW(L"Kernel32.DLL"));
+    // Kernel32 is always loaded: nothing is looked for on disk.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (!kernel) return false;
-    auto snapshotFn = reinterpret_cast<SnapshotFn>(GetProcAddress(kernel.get(), "CreateToolhelp32Snapshot"));
-    auto firstFn = reinterpret_cast<WalkFn>(GetProcAddress(kernel.get(), "Process32FirstW"));
-    auto nextFn = reinterpret_cast<WalkFn>(GetProcAddress(kernel.get(), "Process32NextW"));
+    auto snapshotFn = reinterpret_cast<SnapshotFn>(GetProcAddress(kernel, "CreateToolhelp32Snapshot"));
+    auto firstFn = reinterpret_cast<WalkFn>(GetProcAddress(kernel, "Process32FirstW"));
+    auto nextFn = reinterpret_cast<WalkFn>(GetProcAddress(kernel, "Process32NextW"));
     if (!snapshotFn || !firstFn || !nextFn) return false;
 
     win::Handle snapshot(snapshotFn(TH32CS_SNAPPROCESS, 0));

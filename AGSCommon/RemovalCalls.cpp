@@ -75,9 +75,12 @@ bool RemoveOneFolder(const wchar_t* path)
     return Answer(removal::RemoveEmptyFolder(path ? path : L"", removal::Guard::Standard));
 }
 
-bool RemoveOneLink(const wchar_t* path)
+bool RemoveOneLink(const wchar_t* path, bool& leftForRestart)
 {
-    return Answer(removal::RemoveLink(path ? path : L"", removal::Guard::Standard, removal::InUse::LeaveForRestart));
+    const removal::Record record =
+        removal::RemoveLink(path ? path : L"", removal::Guard::Standard, removal::InUse::LeaveForRestart);
+    leftForRestart = record.outcome == removal::Outcome::LeftForRestart;
+    return Answer(record);
 }
 
 bool MoveAside(const wchar_t* from, const wchar_t* to)
@@ -91,7 +94,7 @@ bool DeleteAtRestart(const wchar_t* path)
 {
     std::wstring canonical;
     if (!Allowed(path, canonical)) return false;
-    return MoveFileExW(canonical.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return removal::RegisterForRestart(canonical);
 }
 
 bool MayDelete(const wchar_t* path)

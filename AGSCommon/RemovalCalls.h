@@ -14,8 +14,9 @@ bool DeleteOneFile(const wchar_t* path);
 // RemoveDirectoryW on an empty folder.
 bool RemoveOneFolder(const wchar_t* path);
 // A link itself, never what it leads to; one that cannot go now is registered
-// for deletion at the restart (on the NT family), which answers false too.
-bool RemoveOneLink(const wchar_t* path);
+// for deletion at the restart (on the NT family), which answers false too and
+// sets leftForRestart.
+bool RemoveOneLink(const wchar_t* path, bool& leftForRestart);
 // MoveFileExW without flags: no replacing, same volume.
 bool MoveAside(const wchar_t* from, const wchar_t* to);
 // MoveFileExW(path, none, MOVEFILE_DELAY_UNTIL_REBOOT).

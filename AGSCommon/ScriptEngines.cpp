@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -40,6 +41,12 @@ AdjustPrivilegesFn& AdjustPrivileges()
     return adjust;
 }
 
+GetKeySecurityFn& GetKeySecurity()
+{
+    static GetKeySecurityFn read = &RegGetKeySecurity;
+    return read;
+}
+
 win::Key OpenEngineKey(const wchar_t* key, REGSAM access, bool view64, LONG& rc)
 {
     HKEY opened = nullptr;
@@ -66,6 +73,11 @@ AdjustPrivilegesFn SetAdjustPrivilegesForTest(AdjustPrivilegesFn adjust)
     AdjustPrivilegesFn previous = AdjustPrivileges();
     AdjustPrivileges() = adjust ? adjust : &AdjustTokenPrivileges;
     return previous;
+}
+
+GetKeySecurityFn SetGetKeySecurityForTest(GetKeySecurityFn read)
+{
+    return std::exchange(GetKeySecurity(), read ? read : &RegGetKeySecurity);
 }
 
 CRestoreScriptEngines::CRestoreScriptEngines(RunLogLine log) : log_(std::move(log)) {}
@@ -213,9 +225,9 @@ SavedSecurity CRestoreScriptEngines::SaveSecurity(const wchar_t* keyPath, bool v
     }
     // Asked once for the size and once for the data.
     DWORD bytes = 0;
-    rc = RegGetKeySecurity(key.get(), part.part, nullptr, &bytes);
+    rc = GetKeySecurity()(key.get(), part.part, nullptr, &bytes);
     SavedSecurity saved(rc == ERROR_INSUFFICIENT_BUFFER ? bytes : 0);
-    if (!saved.empty()) rc = RegGetKeySecurity(key.get(), part.part, saved.data(), &bytes);
+    if (!saved.empty()) rc = GetKeySecurity()(key.get(), part.part, saved.data(), &bytes);
     if (saved.empty() || rc != ERROR_SUCCESS) {
         saved.clear();
         Say(part.readFailed, static_cast<int>(rc));
@@ -238,7 +250,8 @@ SavedSecurity CRestoreScriptEngines::SetOwnership(const wchar_t* keyPath, bool v
 
     win::Key key;
     SavedSecurity saved = SaveSecurity(keyPath, view64, true, key);
-    if (!key) return {};
+    // An owner that could not be saved could not be put back: the key stays as it is.
+    if (saved.empty()) return {};
     const LONG rc = RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION, &descriptor);
     if (rc != ERROR_SUCCESS)
         Say(L"SetOwnership: RegSetKeySecurity() failed to set current user as the owner. Error = %d\n",
@@ -250,7 +263,8 @@ SavedSecurity CRestoreScriptEngines::GrantAccess(bool view64, const wchar_t* key
 {
     win::Key key;
     SavedSecurity saved = SaveSecurity(keyPath, view64, false, key);
-    if (!key) return {};
+    // An access list that could not be saved could not be put back: the key stays as it is.
+    if (saved.empty()) return {};
 
     HANDLE opened = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) return saved;

@@ -52,8 +52,11 @@ public:
     bool Register(const wchar_t* engineKey, const wchar_t* modulePath, bool view64);
 
     // Makes the current user the key's owner; returns the previous owner part.
+    // Nothing is changed when the previous owner could not be saved, since
+    // it could not be put back.
     SavedSecurity SetOwnership(const wchar_t* key, bool view64);
-    // Gives the current user alone full access; returns the previous access list.
+    // Gives the current user alone full access; returns the previous access
+    // list. Nothing is changed when that list could not be saved.
     SavedSecurity GrantAccess(bool view64, const wchar_t* key);
     // Put the saved part back and free it (nothing when it is empty).
     void RestoreAccess(bool view64, const wchar_t* key, SavedSecurity saved);
@@ -85,3 +88,9 @@ private:
 // reachable only here. Returns the previous function.
 using AdjustPrivilegesFn = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
 AdjustPrivilegesFn SetAdjustPrivilegesForTest(AdjustPrivilegesFn adjust);
+
+// Test seam: the reading of a key's owner or access list (RegGetKeySecurity
+// unless replaced), which Wine never refuses on a key opened for it. Returns
+// the previous function.
+using GetKeySecurityFn = LONG(WINAPI*)(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, LPDWORD);
+GetKeySecurityFn SetGetKeySecurityForTest(GetKeySecurityFn read);

@@ -1,12 +1,13 @@
 #include "ServiceStop.h"
 
 #include "Handle.h"
+#include "TimeBudget.h"
 
 #include <utility>
 
 namespace {
 
-ServicePollPause g_pause = SleepEx;
+ServicePollPause g_pause = win::timing::PauseEx;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "UserHives.h"
 
+#include "Log.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
@@ -63,8 +64,21 @@ std::wstring ProfileFolder(HKEY profiles, const wchar_t* sid)
 void DeleteKeyForUser(const wchar_t* user, const wchar_t* key, win::RegView view)
 {
     const std::wstring makerPath = std::wstring(user) + kMakerKey;
-    win::Key maker;
-    if (win::OpenKey(HKEY_USERS, makerPath, KEY_ALL_ACCESS, view, maker) != ERROR_SUCCESS) return;
+    // A user may have made the key a registry link: it is opened itself, never
+    // followed, so that nothing below the key it leads to goes.
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, makerPath.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS | view, &raw) !=
+        ERROR_SUCCESS)
+        return;
+    win::Key maker(raw);
+    // Keys opened below a link would still reach its target: the link goes itself.
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(maker.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        maker.reset();
+        win::removal::RemoveKeyTree(HKEY_USERS, makerPath, view);
+        return;
+    }
     win::removal::RemoveKeyTree(maker.get(), key, view);
     wchar_t name[kUserHiveChars] = {};
     DWORD chars = kUserHiveChars;
@@ -98,7 +112,13 @@ public:
     ~LoadedHives()
     {
         if (g_beforeUnload) g_beforeUnload(names_);
-        for (const std::wstring& name : names_) RegUnLoadKeyW(HKEY_USERS, name.c_str());
+        for (const std::wstring& name : names_) {
+            // A hive left loaded stays in use until the restart: say which.
+            const LONG rc = RegUnLoadKeyW(HKEY_USERS, name.c_str());
+            if (rc != ERROR_SUCCESS)
+                AGS_LOG(LogUtils::Warning, L"DeleteKeyFromAllUsers - Could not unload HKEY_USERS\\%s, error %ld",
+                        name.c_str(), static_cast<long>(rc));
+        }
     }
     LoadedHives(const LoadedHives&) = delete;
     LoadedHives& operator=(const LoadedHives&) = delete;
@@ -129,6 +149,9 @@ bool LoadUserHives(std::vector<std::wstring>& loaded)
         wchar_t name[kUserHiveChars] = {};
         _snwprintf(name, kUserHiveChars - 1, kHiveNameFormat, static_cast<int>(index));
         const std::wstring file = folder + kHiveFile;
+        // A run ended while it held the hive loaded left it under this name:
+        // taken over and unloaded, so that it loads afresh and goes again.
+        RegUnLoadKeyW(HKEY_USERS, name);
         if (RegLoadKeyW(HKEY_USERS, name, file.c_str()) != ERROR_SUCCESS) continue;
         loaded.push_back(name);
         any = true;

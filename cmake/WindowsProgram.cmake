@@ -49,15 +49,17 @@ endfunction()
 
 # zl_gui_program(<target> ...): a windowless program with a Unicode entry point
 # (wWinMain). Arguments as for zl_windows_resources.
+# Marked terminal-server aware, so that GetWindowsDirectoryW names the real
+# Windows folder on a terminal server.
 function(zl_gui_program target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
-  target_link_options(${target} PRIVATE -municode)
+  target_link_options(${target} PRIVATE -municode -Wl,--tsaware)
   zl_windows_resources(${target} ${ARGN})
 endfunction()
 
 # zl_console_program(<target> ...): a console program with wmain.
 function(zl_console_program target)
-  target_link_options(${target} PRIVATE -municode)
+  target_link_options(${target} PRIVATE -municode -Wl,--tsaware)
   zl_windows_resources(${target} ${ARGN})
 endfunction()
 

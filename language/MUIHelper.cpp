@@ -25,7 +25,10 @@ constexpr wchar_t kNetwardenUserKey[] = L"SOFTWARE\\Netwarden";
 // The export reads like a registry export file; a bare file name lands in the Windows folder.
 constexpr wchar_t kExportFile[] = L"ags.reg";
 constexpr wchar_t kExportSection[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelmar\\Endpoint\\Common\\Agsconnector";
-constexpr REGSAM kSettingAccess = READ_CONTROL | KEY_WOW64_64KEY | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
+// The connector key is the newer suite's common installer's, in the 64-bit
+// view: its settings are written there and read from there.
+constexpr win::RegView kConnectorView = win::RegView::Bit64;
+constexpr REGSAM kSettingAccess = READ_CONTROL | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
 constexpr LANGID kUsEnglish = 1033;
 constexpr size_t kPathChars = 260;
 constexpr size_t kLanguageIdChars = 32;
@@ -66,16 +69,13 @@ bool LocaleText(LCID locale, LCTYPE type, std::wstring& out)
 
 bool OpenConnector(win::Key& key)
 {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kConnectorKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return false;
-    key.reset(raw);
-    return true;
+    return win::OpenKey(HKEY_LOCAL_MACHINE, kConnectorKey, KEY_READ, kConnectorView, key) == ERROR_SUCCESS;
 }
 
 bool AgentInstallFolder(std::wstring& folder)
 {
-    return ReadFolderValue(HKEY_LOCAL_MACHINE, kConnectorKey, L"szInstallDir", kPathChars, win::RegView::Native,
-                           folder) == ERROR_SUCCESS;
+    return ReadFolderValue(HKEY_LOCAL_MACHINE, kConnectorKey, L"szInstallDir", kPathChars, kConnectorView, folder) ==
+           ERROR_SUCCESS;
 }
 
 bool KeyExists(HKEY root, const wchar_t* path)
@@ -149,9 +149,9 @@ bool WriteSetting(const wchar_t* name, const std::wstring& value, bool exportMod
         return WritePrivateProfileStringW(kExportSection, quotedName.c_str(), quotedValue.c_str(), kExportFile) !=
                FALSE;
     }
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kConnectorKey, 0, kSettingAccess, &raw) != ERROR_SUCCESS) return false;
-    win::Key key(raw);
+    win::Key key;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kConnectorKey, kSettingAccess, kConnectorView, key) != ERROR_SUCCESS)
+        return false;
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

@@ -21,15 +21,29 @@ constexpr size_t kMaxKeptBatchText = 1 << 20;
 
 AsyncWriter& TheAsyncWriter()
 {
-    static AsyncWriter writer;
-    return writer;
+    static AsyncWriter* const writer = new AsyncWriter;
+    static const struct ShutdownAtExit {
+        ~ShutdownAtExit() { writer->Shutdown(); }
+    } atExit;
+    return *writer;
+}
+
+void AsyncWriter::Shutdown()
+{
+    {
+        // Under both locks: no thread is then starting the logger or queueing a line.
+        win::Lock start(startLock_);
+        win::Lock queue(queueLock_);
+        if (stopping_) return;
+        stopping_ = true;
+    }
+    FlushQueue();
+    if (started_) StopLoggerThread();
 }
 
 AsyncWriter::~AsyncWriter()
 {
-    stopping_ = true;
-    FlushQueue();
-    if (started_) StopLoggerThread();
+    Shutdown();
     // A thread that has not ended may still use its batches and records: they
     // are left to the process's end.
     if (thread_ && WaitForSingleObject(m_hExitedAsyncLoggerThread.get(), 0) != WAIT_OBJECT_0) {
@@ -77,6 +91,8 @@ bool AsyncWriter::Enqueue(std::unique_ptr<QueueRecord> record)
     }
     {
         win::Lock lock(queueLock_);
+        // After shut-down nothing would write a queued line.
+        if (stopping_) return false;
         QueueRecord* last = record.release();
         last->next = nullptr;
         (tail_ ? tail_->next : head_) = last;
@@ -163,6 +179,10 @@ void AsyncWriter::FlushQueue()
 void AsyncWriter::FlushQueue(Batches& batches)
 {
     DebugTrace(L"Processing all the logs in the queue");
+    // The synchronous writers' lock, for the whole flush: a file this process
+    // writes at once is never open twice, and the logger thread's batch and
+    // the exiting thread's last one keep their order.
+    win::Lock lock(FileWriteLock());
     try {
         while (std::unique_ptr<QueueRecord> record = Pop()) {
             auto it = batches.find(record->path);

@@ -28,8 +28,7 @@ class AsyncWriter {
 public:
     // No thread and no events yet: they come with the first queued line.
     AsyncWriter() = default;
-    // Shut-down: refuses later lines, writes what is queued on this thread,
-    // then asks the thread to end and waits for it about 400 ms.
+    // Shuts down, then frees what the thread has left if it has ended.
     ~AsyncWriter();
     AsyncWriter(const AsyncWriter&) = delete;
     AsyncWriter& operator=(const AsyncWriter&) = delete;
@@ -38,8 +37,12 @@ public:
     // storage, so that a line in steady state allocates nothing.
     std::unique_ptr<QueueRecord> NewRecord();
     // Queues the record (starting the thread on first use). False, with the
-    // record dropped, once shut-down has begun or the thread cannot start.
+    // record dropped, once shut-down has begun or the thread cannot start:
+    // the caller then writes the line itself.
     bool Enqueue(std::unique_ptr<QueueRecord> record);
+    // Refuses later lines, writes what is queued on this thread, then asks
+    // the thread to end and waits for it about 400 ms. Once is enough.
+    void Shutdown();
     // Writes everything queued so far, each path once, in ascending path order.
     void FlushQueue();
     // Asks the thread to end and waits for it up to 4 x 100 ms.
@@ -86,6 +89,8 @@ private:
 };
 
 // The process-wide writer, made on first use and shut down at process exit.
+// It is never destroyed: a thread that logs while the process exits, or the
+// logger thread that has not ended yet, still finds its locks and events.
 AsyncWriter& TheAsyncWriter();
 
 }  // namespace LogUtils

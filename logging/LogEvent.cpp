@@ -113,6 +113,8 @@ void SendDebugText(const char* text) { OutputDebugStringA(text); }
 
 // True when every conversion of format is one the CRT knows: the plain CRT
 // functions skip an unknown one silently, where the message is to be replaced.
+// A width or precision of five digits or more is refused as well: no message
+// holds that much, and Wine's 32-bit msvcrt faults on "%.65535o".
 template <typename Char>
 bool ConversionsKnown(const Char* format)
 {
@@ -125,9 +127,12 @@ bool ConversionsKnown(const Char* format)
         if (*p == '%') continue;
         auto in = [](Char c, const char* set) { return c > 0 && c < 128 && strchr(set, static_cast<char>(c)); };
         while (in(*p, kFlags)) ++p;
-        while (*p == '*' || (*p >= '0' && *p <= '9')) ++p;
-        if (*p == '.') ++p;
-        while (*p == '*' || (*p >= '0' && *p <= '9')) ++p;
+        for (int part = 0; part < 2; ++part) {
+            if (part == 1 && *p == '.') ++p;
+            int digits = 0;
+            for (; *p == '*' || (*p >= '0' && *p <= '9'); ++p)
+                if (*p != '*' && ++digits > 4) return false;
+        }
         while (in(*p, kSizes)) ++p;
         if (!in(*p, kTypes)) return false;
     }

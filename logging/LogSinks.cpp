@@ -18,14 +18,6 @@ namespace {
 
 constexpr DWORD kLogFileAccess = 0xC0120196;  // GENERIC_READ | GENERIC_WRITE | FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES
 
-// One synchronous writer at a time in this process: two threads appending to
-// the same file would otherwise lock each other out through the share mode.
-win::CriticalSection& FileWriteLock()
-{
-    static win::CriticalSection lock;
-    return lock;
-}
-
 const std::wstring& CurrentProgramBaseName()
 {
     static const std::wstring name = [] {
@@ -76,6 +68,13 @@ CLogSecurityAttributes::CLogSecurityAttributes()
     attributes_.nLength = sizeof(attributes_);
     attributes_.lpSecurityDescriptor = &descriptor_;
     attributes_.bInheritHandle = FALSE;
+}
+
+win::CriticalSection& FileWriteLock()
+{
+    // Never destroyed: a thread may still log while the process exits.
+    static win::CriticalSection* const lock = new win::CriticalSection;
+    return *lock;
 }
 
 SECURITY_ATTRIBUTES* ProcessLogSecurityAttributes()
@@ -223,11 +222,11 @@ bool LogFileSink::Write(const ILogSinkStreamer& streamer)
             record->text.assign(line);
             record->truncatePercent = target_.truncatePercent;
             record->limit = target_.limit;
-            writer.Enqueue(std::move(record));
+            if (writer.Enqueue(std::move(record))) return true;
         } catch (...) {
-            // Out of memory: the line is lost.
+            // Out of memory: the line is written at once, below.
         }
-        return true;
+        // Refused (shut-down has begun, or the thread cannot start): written at once.
     }
 
     win::Lock lock(FileWriteLock());

@@ -54,6 +54,11 @@ private:
 // The synchronous file sinks' attributes, built on first use.
 SECURITY_ATTRIBUTES* ProcessLogSecurityAttributes();
 
+// One writer of log files at a time in this process, synchronous or the
+// asynchronous writer's batch: two appending to the same file would otherwise
+// lock each other out through the share mode.
+win::CriticalSection& FileWriteLock();
+
 // Opens (or creates) a log file for appending: up to three attempts, 12 ms
 // apart after a sharing violation, creating the folder after a missing path.
 win::Handle OpenLogFile(const std::wstring& path, SECURITY_ATTRIBUTES* security);

@@ -1,6 +1,7 @@
 #include "Leftovers.h"
 
 #include "Handle.h"
+#include "Launch.h"
 #include "SweeperTables.h"
 #include "Uninstall.h"
 
@@ -115,7 +116,7 @@ bool DeleteKeyTree(SweeperLog& log, const wchar_t* path, win::RegView view)
 // removal layer's own run-time lookup of the same function.
 void LogDeleteKeyExLookup(SweeperLog& log)
 {
-    win::Module advapi(LoadLibraryW(L"AdvAPI32.dll"));
+    win::Module advapi(win::launch::LoadSystemLibrary(L"AdvAPI32.dll"));
     if (!advapi) {
         log.Write(L"AdvAPI32.dll could not be loaded");
         log.Printf(L"Last error : %d", static_cast<int>(GetLastError()));

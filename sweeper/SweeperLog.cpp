@@ -1,6 +1,7 @@
 #include "SweeperLog.h"
 
 #include "Handle.h"
+#include "Launch.h"
 
 #include <cstdio>
 #include <map>
@@ -64,7 +65,7 @@ bool SweeperLog::EnsureFile()
     wcsncat(folder_, kLogFolderName, kFolderUnits - wcslen(folder_) - 1);
     // The Shell's create-directory function, by its ordinal: it also makes missing parents.
     using CreateDirectoryFn = int(WINAPI*)(HWND, LPCWSTR);
-    win::Module shell(LoadLibraryW(L"shell32.dll"));
+    win::Module shell(win::launch::LoadSystemLibrary(L"shell32.dll"));
     auto createDirectory =
         shell ? reinterpret_cast<CreateDirectoryFn>(GetProcAddress(shell.get(), MAKEINTRESOURCEA(165))) : nullptr;
     if (!createDirectory) return false;

@@ -5,6 +5,7 @@
 #include "SweeperConfig.h"
 #include "SweeperLog.h"
 #include "SweeperTables.h"
+#include "TimeBudget.h"
 #include "Uninstall.h"
 
 #include <string>
@@ -24,7 +25,15 @@ void ShowMessage(const wchar_t* text, UINT icon)
     MessageBoxW(nullptr, message, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
-// Splits at blanks and tabs; double quotes group and stay in the token.
+// One line per step: how long it took, and how much of that went to child
+// programs, to fixed waits and polls, and to Sweeper's own work.
+void LogTime(SweeperLog& log, const std::wstring& step, const win::timing::Split& split)
+{
+    log.Write((L"Timing: " + win::timing::Describe(step.c_str(), split)).c_str());
+}
+
+}  // namespace
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
 {
     std::vector<std::wstring> tokens;
@@ -44,8 +53,6 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine)
     if (inToken) tokens.push_back(current);
     return tokens;
 }
-
-}  // namespace
 
 void SetTokenInformationQuery(TokenInformationQuery query) { g_tokenQuery = query ? query : GetTokenInformation; }
 
@@ -78,6 +85,7 @@ int RunSweeper(const wchar_t* commandLine)
 {
     SweeperLog& log = GetSweeperLog();
     log.Write(L"Starting Sweeper");
+    win::timing::Clock whole, step;
 
     if (!IsAdministrator()) {
         const wchar_t* text = L" Zelmar Endpoint Sweeper requires administrator rights. Uninstaller cannot continue.";
@@ -105,32 +113,37 @@ int RunSweeper(const wchar_t* commandLine)
     const SweeperConfiguration& config = TheConfiguration();
     Uninstaller uninstaller(log, config);
     bool clean = true;
+    LogTime(log, L"start and configuration", step.Lap());
     log.Write(L"Removing Modules");
     for (size_t i = 0; i < config.modules.size(); ++i) {
         if (!uninstaller.UninstallEntry(i, false)) {
             log.Printf(L"Module  %ls uninstallation failed", config.modules[i].Name.c_str());
             clean = false;
         }
+        LogTime(log, L"module " + config.modules[i].Name, step.Lap());
     }
     log.Write(L"Removed Modules");
     log.Write(L"Removing Dependencies");
     if (config.dependencies.empty()) log.Write(L"No Dependencies are configured to uninstall);");
-    for (size_t i = 0; i < config.dependencies.size(); ++i)
+    for (size_t i = 0; i < config.dependencies.size(); ++i) {
         if (!uninstaller.UninstallEntry(i, true)) clean = false;
+        LogTime(log, L"dependency " + config.dependencies[i].Name, step.Lap());
+    }
     log.Write(L"Removed Dependencies");
 
+    const wchar_t* done = L"Sweeper has successfully removed Zelmar Endpoint guard. Please restart your system.";
+    const wchar_t* attempted = L"Sweeper has attempted to clean up Zelmar Endpoint guard. Please restart your system.";
     if (clean) {
         log.Write(L"Clean uninstallation completed successfully");
-        if (!silent)
-            ShowMessage(L"Sweeper has successfully removed Zelmar Endpoint guard. Please restart your system.",
-                        MB_ICONINFORMATION);
     } else {
-        const wchar_t* text = L"Sweeper has attempted to clean up Zelmar Endpoint guard. Please restart your system.";
         log.Write(L"Cleaning up left overs");
         RemoveLeftovers(log);
-        log.Write(text);
-        if (!silent) ShowMessage(text, MB_ICONERROR);
+        LogTime(log, L"leftovers", step.Lap());
+        log.Write(attempted);
     }
+    // The message box waits for the user, which is no part of the removal's time.
+    LogTime(log, L"Sweeper", whole.Lap());
+    if (!silent) ShowMessage(clean ? done : attempted, clean ? MB_ICONINFORMATION : MB_ICONERROR);
     return 0;
 }
 

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace sweeper {
 
 // The token query the administrator check makes; GetTokenInformation unless a
@@ -15,6 +18,10 @@ void SetTokenInformationQuery(TokenInformationQuery query);
 // True when the process token holds the built-in Administrators group (its
 // attributes are not looked at), and always on Windows 9x.
 bool IsAdministrator();
+
+// The command line's tokens: split at blanks and tabs; double quotes group
+// and stay in the token.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine);
 
 // The whole run; returns the process exit code (0, or 1 for no administrator
 // or an unusable configuration).

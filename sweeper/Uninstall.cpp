@@ -1,9 +1,11 @@
 #include "Uninstall.h"
 
 #include "Handle.h"
+#include "Launch.h"
 #include "Registry.h"
 #include "MsiPackage.h"
 #include "SweeperTables.h"
+#include "TimeBudget.h"
 
 namespace sweeper {
 
@@ -34,6 +36,16 @@ LONG ReadShortString(HKEY key, const wchar_t* name, std::wstring& out)
     return rc;
 }
 
+// Sweeper's own folder, where the self-protection switch ships.
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n < MAX_PATH ? n : 0);
+    const size_t cut = folder.find_last_of(L'\\');
+    return cut == std::wstring::npos ? std::wstring() : folder.substr(0, cut);
+}
+
 }  // namespace
 
 bool IsWow64()
@@ -46,21 +58,21 @@ bool IsWow64()
 
 DWORD RunProcess(SweeperLog& log, const wchar_t* commandLine, DWORD waitMs)
 {
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION raw{};
-    std::wstring writable = commandLine;
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
-                        &raw)) {
+    // A bare "msiexec.exe" is the system folder's; any other program is named
+    // by its full path: nothing is found in the current or Sweeper's folder.
+    namespace launch = win::launch;
+    launch::CommandLine line;
+    const launch::Judgement program = launch::Split(commandLine, line) ? launch::Judge(line.program) : launch::Judgement{};
+    launch::StartOptions options;
+    options.flags = DETACHED_PROCESS;
+    options.show = SW_HIDE;
+    win::ProcessInformation child;
+    if (!launch::Start(program, commandLine, options, child)) {
         LogSystemMessage(log, GetLastError());
         log.Write(L"process launch failed!!");
         return kRunLaunchFailed;
     }
-    win::ProcessInformation child;
-    child.take(raw);
-    if (WaitForSingleObject(child.process.get(), waitMs) == WAIT_TIMEOUT) return kRunTimedOut;
+    if (win::timing::WaitForChild(child.process.get(), waitMs) == WAIT_TIMEOUT) return kRunTimedOut;
     DWORD code = 0;
     GetExitCodeProcess(child.process.get(), &code);
     if (code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED) return 0;
@@ -189,8 +201,10 @@ bool Uninstaller::SwitchSelfProtection(const std::wstring& platformFolder, bool 
     } else {
         log_.Write(L">> Platform is 32-bit");
     }
-    wchar_t command[260];
-    FormatInto(command, 260, L"Guardswitch_%ls.exe %ls", suffix, enable ? L"/enablesp" : L"/disablesp");
+    // The switch ships beside Sweeper and starts from there alone.
+    wchar_t command[2 * MAX_PATH];
+    FormatInto(command, 2 * MAX_PATH, L"\"%ls\\Guardswitch_%ls.exe\" %ls", OwnFolder().c_str(), suffix,
+               enable ? L"/enablesp" : L"/disablesp");
     DWORD result = RunProcess(log_, command, 600000);
     if (result == 0) {
         log_.Printf(L">> %ls succeeded", name);

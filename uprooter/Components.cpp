@@ -1,15 +1,18 @@
 #include "Components.h"
 
 #include "ComponentNames.h"
+#include "Deletion.h"
 #include "KillProcess.h"
 #include "LaunchAndWait.h"
+#include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
-#include "ProcessFlags.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "Scanners.h"
 #include "ServiceStop.h"
+#include "SuiteFolders.h"
+#include "TimeBudget.h"
 
 
 namespace {
@@ -73,15 +76,6 @@ bool ReadFolderValue(HKEY key, const wchar_t* name, std::wstring& out)
     out = text;
     return true;
 }
-
-// Notes in the process flags that a deletion was left for the next restart.
-class RestartNoter : public removal::TreeListener {
-public:
-    void Done(const removal::Record& record) override
-    {
-        if (record.outcome == removal::Outcome::LeftForRestart) g_RebootNeeded = 1;
-    }
-};
 
 void EndProcesses(CKillProcHolder& killer, const wchar_t* const* names, size_t count)
 {
@@ -154,13 +148,13 @@ void StopAgentServices(reloUni& uni)
             StopService(OpenSCManagerW(nullptr, nullptr, GENERIC_READ), service);
     } else {
         LaunchAndWait(serviceProgram, L" /Stop", step.get(), 1);
-        Sleep(1000);
+        win::timing::Pause(1000);
         CKillProcHolder killer;
         const wchar_t* programs[] = {serviceProgram.c_str(), workerProgram.c_str()};
         EndProcesses(killer, programs, 2);
     }
     for (const wchar_t* service : kComponentNames.deletedServices)
-        LaunchAndWait(L"sc.exe", (std::wstring(L"Delete ") + service).c_str(), step.get(), 1);
+        LaunchAndWait(win::launch::SystemFile(L"sc.exe"), (std::wstring(L"Delete ") + service).c_str(), step.get(), 1);
 }
 
 void reloUni::RunComponentUninstallers()
@@ -191,6 +185,8 @@ void reloUni::RunComponentUninstallers()
     }
 
     const std::wstring coreProgram = coreFolder + kDriverInstaller;
+    // A core folder taken from the registry starts nothing outside the suite's folders.
+    const LaunchScope suite{SuiteFolders()};
     wchar_t temp[kPathChars] = {};
     DWORD tempChars = GetTempPathW(kPathChars, temp);
     if (tempChars > 0 && tempChars < kPathChars) {
@@ -199,10 +195,10 @@ void reloUni::RunComponentUninstallers()
         logPath += kAntiVirusLogName;
         wchar_t arguments[2 * kPathChars] = {};
         _snwprintf(arguments, 2 * kPathChars - 1, kAntiVirusArgumentsWithLog, logPath.c_str());
-        LaunchAndWait(coreProgram, arguments, step.get(), 1);
+        LaunchAndWait(coreProgram, arguments, step.get(), 1, suite);
     } else {
         log_.Log(L"Launching %s%s", coreProgram.c_str(), (std::wstring(L" ") + kAntiVirusArguments).c_str());
-        LaunchAndWait(coreProgram, kAntiVirusArguments, step.get(), 1);
+        LaunchAndWait(coreProgram, kAntiVirusArguments, step.get(), 1, suite);
     }
 
     RemoveFirefoxComponents();
@@ -212,19 +208,12 @@ void reloUni::RunComponentUninstallers()
         std::wstring cache;
         if (GetCoreCacheDir(cache) && win::FolderExists(cache)) {
             log_.Log(L"Deleting SYSCORE install cache %s", cache.c_str());
-            RestartNoter noter;
-            removal::RemoveFolderTree(cache, removal::Guard::Standard, removal::InUse::LeaveForRestart, &noter);
+            Nukedir(cache.c_str(), [this](const wchar_t* line) { log_.Log(L"%s", line); });
         }
         return;
     }
-    const removal::Record removed =
-        removal::RemoveFile(coreProgram, removal::Guard::Standard, removal::InUse::LeaveForRestart);
-    if (removed.outcome == removal::Outcome::LeftForRestart) {
-        g_RebootNeeded = 1;
-        log_.Log(L"Could not remove %s, pending operation set.", coreProgram.c_str());
-    } else if (!removed.gone()) {
-        log_.Log(L"Could not remove %s, error %lu", coreProgram.c_str(), removed.error);
-    }
+    // Deleted now, else moved aside, else left for the restart (Reboot-needed set).
+    if (!RemoveFile(coreProgram.c_str())) log_.Log(L"Could not remove %s, pending operation set.", coreProgram.c_str());
 }
 
 bool reloUni::GetSyscoreDir(std::wstring& path)

@@ -1,6 +1,7 @@
 #include "DefenderRestore.h"
 
 #include "Handle.h"
+#include "Launch.h"
 #include "LogFile.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
@@ -16,6 +17,7 @@ constexpr wchar_t kXpComponentKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\"
     L"2C0AE3FC5E402AD4F830763481A3E961";
 constexpr wchar_t kXpComponentValue[] = L"4F57260AB42358E4596E782BDC274910";
+constexpr wchar_t kDefenderBelowProgramFiles[] = L"\\Windows Defender";
 constexpr wchar_t kLibraryBelowProgramFiles[] = L"\\Windows Defender\\MpClient.dll";
 constexpr size_t kLibraryPathChars = 520;
 constexpr LONG kEnabled = 1;
@@ -89,7 +91,18 @@ bool EnableDefender(LONG& state)
         return false;
     }
     RunLog().Log(L"Loading Windows Defender library %s ", path.c_str());
-    win::Module library(LoadLibraryW(path.c_str()));
+    // Only Windows Defender's own library: whatever else a registry value names stays unloaded.
+    wchar_t programFiles[MAX_PATH] = {};
+    std::vector<std::wstring> folders;
+    if (SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles) == S_OK)
+        folders.push_back(std::wstring(programFiles) + kDefenderBelowProgramFiles);
+    const win::launch::Judgement judged = win::launch::Judge(path, folders);
+    if (folders.empty() || (!judged.allowed() && judged.verdict != win::launch::Verdict::Missing)) {
+        RunLog().Log(L"Refusing to load %s: %s", path.c_str(),
+                     folders.empty() ? L"no Program Files folder" : win::launch::Reason(judged.verdict));
+        return false;
+    }
+    win::Module library(win::launch::Load(judged));
     if (!library) {
         RunLog().Log(L"Windows Defender not installed...");
         return false;

@@ -4,7 +4,9 @@
 #include "LogFile.h"
 #include "PlatformInfo.h"
 #include "ProcessRunner.h"
+#include "Registrations.h"
 #include "Registry.h"
+#include "Removal.h"
 #include "SuiteIdentifiers.h"
 
 #include <msi.h>
@@ -21,6 +23,14 @@ constexpr wchar_t kPromptText[] = L"Are you sure you want to uninstall Zelmar En
 constexpr wchar_t kCleanupUtility[] = L"Sweeper.exe";
 constexpr size_t kProductCodeChars = 40;
 constexpr long kFirstNewerMajorVersion = 10;
+// Written before the older suite's first removal step and deleted after its
+// last, outside the suite's keys, which the steps delete on their way.
+constexpr wchar_t kOlderRemovalKey[] = L"SOFTWARE\\Zelmar Uprooter";
+constexpr wchar_t kOlderRemovalValue[] = L"OlderSuiteRemoval";
+constexpr wchar_t kMarkedMenuSubfolder[] = L"MenuSubfolder";
+constexpr wchar_t kMarkedMenuLink[] = L"MenuLink";
+// The older suite's anti-virus core key, which its own uninstallers leave.
+constexpr wchar_t kOlderCoreKey[] = L"SOFTWARE\\Zelmar\\QLCore";
 
 HANDLE g_instanceMutex = nullptr;
 bool g_instanceChecked = false;
@@ -57,10 +67,17 @@ void RemoveAgentAfterHostCommon()
     if (MsiEnumRelatedProductsW(kAgentUpgradeCode, 0, 0, productCode) == ERROR_SUCCESS) {
         RunLog().Log(L"Uninstalling ZA");
         UninstallProductFromGUID(productCode);
+    } else {
+        RunLog().Log(L"No agent of the newer product is installed: nothing of it to remove");
     }
 }
 
 }  // namespace
+
+void LogStepTime(CLogFile& log, const wchar_t* step, const win::timing::Split& split)
+{
+    log.Log(L"Uprooter.Exe, Timing: %s", win::timing::Describe(step, split).c_str());
+}
 
 long MajorVersion(const std::wstring& version) { return std::wcstol(version.substr(0, version.find(L'.')).c_str(), nullptr, 10); }
 
@@ -78,11 +95,60 @@ bool IsAnotherInstanceRunning()
     return g_anotherInstance;
 }
 
+void MarkOlderRemovalUnfinished()
+{
+    win::Key key;
+    if (win::CreateKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, KEY_SET_VALUE, win::RegView::Native, key) != ERROR_SUCCESS)
+        return;
+    win::WriteDword(key.get(), kOlderRemovalValue, 1);
+    // The program groups' step needs the agent's menu entry after the agent's
+    // key is gone, in a later run as well; a later run keeps the first copy.
+    std::wstring subfolder, link;
+    if (!ReadMenuEntry(subfolder, link)) return;
+    win::WriteString(key.get(), kMarkedMenuSubfolder, subfolder);
+    win::WriteString(key.get(), kMarkedMenuLink, link);
+}
+
+bool ReadMarkedMenuEntry(std::wstring& subfolder, std::wstring& link)
+{
+    win::Key key;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, KEY_READ, win::RegView::Native, key) != ERROR_SUCCESS)
+        return false;
+    win::ReadString(key.get(), kMarkedMenuSubfolder, subfolder);
+    win::ReadString(key.get(), kMarkedMenuLink, link);
+    return !link.empty();
+}
+
+void ClearOlderRemovalMark()
+{
+    win::removal::RemoveKey(HKEY_LOCAL_MACHINE, kOlderRemovalKey, win::RegView::Native);
+}
+
+bool IsOlderRemovalUnfinished()
+{
+    win::Key key;
+    for (const wchar_t* path : {kOlderRemovalKey, kOlderCoreKey})
+        if (win::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, win::RegView::Native, key) == ERROR_SUCCESS) return true;
+    return false;
+}
+
 bool IsOlderProductInstalled()
 {
-    if (MajorVersion(GetAgentVersion()) >= kFirstNewerMajorVersion) return false;
-    RunLog().Log(L"CurrentVersion is lesser than 10.0.0");
-    return true;
+    std::wstring version;
+    const bool read = ReadAgentVersion(version);
+    if (MajorVersion(version) < kFirstNewerMajorVersion) {
+        RunLog().Log(L"CurrentVersion is lesser than 10.0.0");
+        return true;
+    }
+    if (read) return false;
+    // No agent to ask: a removal of the older suite that a killed run or the
+    // suite's own uninstaller left half done is finished on the older road.
+    if (IsOlderRemovalUnfinished()) {
+        RunLog().Log(L"Agent version not found; an unfinished removal of the older product is taken up");
+        return true;
+    }
+    RunLog().Log(L"Agent version not found and no unfinished removal of the older product: nothing of it to remove");
+    return false;
 }
 
 bool LaunchCleanupUtility()
@@ -148,7 +214,11 @@ int UprooterMain(HINSTANCE instance)
         return RemoveOlderProduct(instance);
     }
     RunLog().Log(L"Uninstalling newer product");
-    if (!LaunchCleanupUtility()) return 0;
+    win::timing::Clock clock;
+    const bool launched = LaunchCleanupUtility();
+    LogStepTime(RunLog(), L"LaunchCleanupUtility", clock.Lap());
+    if (!launched) return 0;
     RemoveAgentAfterHostCommon();
+    LogStepTime(RunLog(), L"RemoveAgentAfterHostCommon", clock.Lap());
     return 1;
 }

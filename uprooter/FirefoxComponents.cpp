@@ -35,12 +35,25 @@ bool ReadComponentsValue(const wchar_t* product, wchar_t* folder)
 // "1.5" and later: major above 1, or 1 with minor 5 or more.
 bool RegistersComponents(int major, int minor) { return major > 1 || (major == 1 && minor >= 5); }
 
-void WriteMarker(const std::wstring& folder)
+// The marker goes only into a folder the removal layer would let go (no
+// protected folder, nothing at or below the Windows folder, no link on the
+// way); a marker that is a link or another file's second name is not written.
+void WriteMarker(const std::wstring& folder, CLogFile& log)
 {
+    if (!removal::Judge(folder, removal::Guard::OutsideWindows).allowed()) {
+        log.Log(L"reloUni::RemoveFirefoxComponents - refusing marker folder %s", folder.c_str());
+        return;
+    }
     const std::wstring marker = folder + L"\\" + kFirefoxMarkerName;
     win::Handle file(CreateFileW(marker.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        log.Log(L"reloUni::RemoveFirefoxComponents - refusing marker %s", marker.c_str());
+        return;
+    }
     DWORD written = 0;
     WriteFile(file.get(), kFirefoxMarker, sizeof(kFirefoxMarker), &written, nullptr);
     SetEndOfFile(file.get());  // an older, longer marker keeps no tail
@@ -110,5 +123,5 @@ void reloUni::RemoveFirefoxComponents()
     }
 
     const size_t cut = folder.find_last_of(L'\\');
-    if (cut != std::wstring::npos) WriteMarker(folder.substr(0, cut));
+    if (cut != std::wstring::npos) WriteMarker(folder.substr(0, cut), log_);
 }

@@ -3,11 +3,13 @@
 #include "ComponentNames.h"
 #include "Deletion.h"
 #include "LaunchAndWait.h"
+#include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
 #include "ServiceStop.h"
+#include "SuiteFolders.h"
 #include "Unregister.h"
 #include "UprooterStrings.h"
 #include "Wow64.h"
@@ -190,6 +192,8 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
     }
     log.Log(L"Running Firewall Un Installation Command");
     const std::wstring tool = core + kFirewall.hostIntrusionTool;
+    // A core folder taken from the registry starts nothing outside the suite's folders.
+    const LaunchScope suite{SuiteFolders()};
     StopFirewallService(kFirewall.hostIntrusionService);
     wchar_t temp[kPathChars] = {};
     DWORD tempChars = GetTempPathW(kPathChars, temp);
@@ -197,19 +201,18 @@ void RemoveHostIntrusionFirewall(CLogFile& log)
         wchar_t arguments[kArgumentChars] = {};
         _snwprintf(arguments, kArgumentChars - 1, kHostIntrusionArgumentsWithLog,
                    (WithSlash(temp) + kHostIntrusionLogName).c_str());
-        LaunchAndWait(tool, arguments, log, 1);
+        LaunchAndWait(tool, arguments, log, 1, suite);
     } else {
-        LaunchAndWait(tool, kHostIntrusionArguments, log, 1);
+        LaunchAndWait(tool, kHostIntrusionArguments, log, 1, suite);
     }
     // Without the system-core key the tool is the firewall's alone: it goes at the restart.
     if (!CanRead(kSystemCoreKey)) Nukedir(tool.c_str());
 }
 
-// The intrusion monitor's API package, through the common installer.
+// The intrusion monitor's API package: its RunOnce value, then its
+// uninstallation through the common installer when the common-files folder is known.
 void RemoveIntrusionMonitorApi(const std::wstring& commonFiles, CLogFile& log)
 {
-    const std::wstring program = commonFiles + kFirewall.commonInstaller;
-    const std::wstring arguments = L"\"" + commonFiles + kFirewall.intrusionSetupFile + L"\" /Uninstall";
     win::Key runOnce;
     if (win::OpenKey(HKEY_LOCAL_MACHINE, kRunOnceKey, KEY_ALL_ACCESS, win::RegView::Native, runOnce) == ERROR_SUCCESS) {
         runOnce.reset();
@@ -218,6 +221,9 @@ void RemoveIntrusionMonitorApi(const std::wstring& commonFiles, CLogFile& log)
             removal::Outcome::Removed)
             log.Log(L"Deleted the InstIlApi runonce key!");
     }
+    if (commonFiles.empty()) return;
+    const std::wstring program = commonFiles + kFirewall.commonInstaller;
+    const std::wstring arguments = L"\"" + commonFiles + kFirewall.intrusionSetupFile + L"\" /Uninstall";
     if (LaunchAndWait(program, arguments.c_str(), log, 1))
         log.Log(L"Successfully launched IL API uninstaller... strCmd = %s, strParams = %s", program.c_str(),
                 arguments.c_str());
@@ -283,12 +289,17 @@ void RemoveFirewallDrivers()
     if (n == 0 || n >= kFolderChars) return;
     const std::wstring drivers = std::wstring(windows) + L"\\system32\\drivers\\";
     // The drivers of 64-bit Windows lie in its own system folder, which this
-    // 32-bit program reaches only with redirection off.
-    win::FsRedirectionOff redirection;
+    // 32-bit program reaches only with redirection off: off around the file
+    // calls alone. The removal layer's judgement is made once before, so that
+    // the libraries it needs are loaded from this program's own view.
+    removal::ProtectedFolders();
     for (size_t i = 0; i < 2; ++i) {
         const std::wstring file = drivers + kFirewall.driverFiles[i];
-        if (!win::FileExists(file)) continue;
-        RemoveFile(file.c_str());
+        {
+            win::FsRedirectionOff redirection;
+            if (!win::FileExists(file)) continue;
+            RemoveFile(file.c_str());
+        }
         DeleteMachineTree((std::wstring(kServicesKey) + kFirewall.driverServices[i]).c_str());
     }
 }
@@ -319,7 +330,7 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
         wchar_t uninstall[kFolderChars] = {};
         if (win::ReadStringInto(api.get(), L"UninstallString", uninstall, kFolderChars) == ERROR_SUCCESS &&
             uninstall[0] != L'\0')
-            LaunchAndWait(uninstall, nullptr, log, 1);
+            LaunchAndWait(uninstall, nullptr, log, 1, LaunchScope{SuiteFolders()});
     }
     api.reset();
 
@@ -335,7 +346,7 @@ bool RemovePersonalFirewallPlus(reloUni& uni)
     if (win::FolderExists(consumerFolder)) Nukedir(consumerFolder.c_str());
 
     RemoveHostIntrusionFirewall(log);
-    if (!commonFiles.empty()) RemoveIntrusionMonitorApi(commonFiles, log);
+    RemoveIntrusionMonitorApi(commonFiles, log);
 
     for (const wchar_t* key : kSharedKeys) DeleteMachineTree(key);
     const std::wstring data = CommonAppData();

@@ -1,15 +1,19 @@
 #include "FolderCleanup.h"
 
 #include "Deletion.h"
+#include "FolderValue.h"
 #include "Handle.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
+#include "Removal.h"
+#include "ServiceAccount.h"
 #include "UserHives.h"
 
 #include <shlobj.h>
 
 #include <cwchar>
 #include <cwctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +33,13 @@ constexpr const wchar_t* kCommonFilesOwned[] = {L"Core",       L"FWDriver",   L"
 constexpr wchar_t kInstallerTempMask[] = L"TVO????.TMP";
 // A file the system may hold open: left for the restart before its folder goes.
 constexpr wchar_t kCatalogCache[] = L"\\Zelmar\\ZuzadaZozi\\trust_catcache";
-constexpr wchar_t kServiceProfile[] = L"\\ZelmarMQLUser";
+
+constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
 // One Common Files location and the lines its pass writes.
 struct CommonFilesPass {
     const wchar_t* variable;
+    const wchar_t* registryValue;  // read first, in the 64-bit view; null: the variable only
     const wchar_t* heading;       // before the expansion, or null
     const wchar_t* expanded;      // with the expanded folder
     bool cacheOnlyIfPresent;      // the catalog cache is checked (and its scheduling logged) first
@@ -41,11 +47,14 @@ struct CommonFilesPass {
     bool only64BitWindows;
 };
 constexpr CommonFilesPass kCommonFilesPasses[] = {
-    {L"%CommonProgramFiles%", nullptr, L"SmartCleanCommonFilesZelmarFolder: Searching for Zelmar subfolder in %s", true,
-     true, false},
-    {L"%CommonProgramW6432%", L"SmartCleanCommonFilesZelmarFolder: Processing x64 zuzadazozi files",
+    {L"%CommonProgramFiles%", nullptr, nullptr,
+     L"SmartCleanCommonFilesZelmarFolder: Searching for Zelmar subfolder in %s", true, true, false},
+    // The variable exists only from Windows 7 on; the registry names the
+    // 64-bit Common Files on every 64-bit Windows.
+    {L"%CommonProgramW6432%", L"CommonFilesDir", L"SmartCleanCommonFilesZelmarFolder: Processing x64 zuzadazozi files",
      L"Expanded %%CommonProgramW6432%% to [%s]", false, true, true},
-    {L"%CommonProgramFiles(x86)%", nullptr, L"Expanded %%CommonProgramFiles(x86)%% to [%s]", false, false, true},
+    {L"%CommonProgramFiles(x86)%", nullptr, nullptr, L"Expanded %%CommonProgramFiles(x86)%% to [%s]", false, false,
+     true},
 };
 
 // Folders the system hides this way are links into other places: never
@@ -86,6 +95,15 @@ void Nuke(CLogFile& log, const std::wstring& folder)
     Nukedir(folder.c_str(), [&log](const wchar_t* line) { log.Log(L"%s", line); });
 }
 
+// A full local path ("X:\\..."), without a closing backslash, into folder.
+bool TakeFullFolder(const wchar_t* text, std::wstring& folder)
+{
+    if (text[0] == L'\0' || text[1] != L':' || text[2] != L'\\' || wcschr(text, L'%') != nullptr) return false;
+    folder = text;
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return true;
+}
+
 // A variable that names a folder, expanded, without a closing backslash. An
 // unset variable or one that does not give a full local path is logged and
 // answers false.
@@ -93,15 +111,24 @@ bool ExpandFolder(CLogFile& log, const wchar_t* variable, std::wstring& folder)
 {
     wchar_t buffer[kPathChars] = {};
     const DWORD chars = ExpandEnvironmentStringsW(variable, buffer, kPathChars);
-    const bool full =
-        chars != 0 && chars <= kPathChars && buffer[0] != L'\0' && buffer[1] == L':' && buffer[2] == L'\\';
-    if (!full || wcschr(buffer, L'%') != nullptr) {
+    if (chars == 0 || chars > kPathChars || !TakeFullFolder(buffer, folder)) {
         log.Log(L"%s does not name a folder, skipped", variable);
         return false;
     }
-    folder = buffer;
-    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     return true;
+}
+
+// The pass's folder: the registry's 64-bit view where the pass names a value
+// that holds a full path, else its variable.
+bool PassFolder(CLogFile& log, const CommonFilesPass& pass, std::wstring& folder)
+{
+    std::wstring value;
+    if (pass.registryValue != nullptr &&
+        ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, pass.registryValue, kPathChars, win::RegView::Bit64,
+                        value) == ERROR_SUCCESS &&
+        TakeFullFolder(value.c_str(), folder))
+        return true;
+    return ExpandFolder(log, pass.variable, folder);
 }
 
 // The first list name that name matches, each comparison logged; null when none.
@@ -287,14 +314,15 @@ void SmartCleanCommonFilesZelmarFolder(reloUni& uni)
         if (pass.only64BitWindows && !windows64) continue;
         if (pass.heading != nullptr) log.Log(L"%s", pass.heading);
         std::wstring location;
-        if (!ExpandFolder(log, pass.variable, location)) continue;
+        if (!PassFolder(log, pass, location)) continue;
         log.Log(pass.expanded, location.c_str());
 
         const std::wstring cache = location + kCatalogCache;
-        if (!pass.cacheOnlyIfPresent) {
-            MarkForDeleteAtRestart(cache.c_str());
-        } else if (win::PathExists(cache)) {
-            log.Log(L"SmartCleanCommonFilesZelmarFolder: Pre-deletion of file: %s", cache.c_str());
+        // Only an existing cache is registered: a path registered before it
+        // exists could be made a link to anything by the restart.
+        if (win::PathExists(cache)) {
+            if (pass.cacheOnlyIfPresent)
+                log.Log(L"SmartCleanCommonFilesZelmarFolder: Pre-deletion of file: %s", cache.c_str());
             MarkForDeleteAtRestart(cache.c_str());
         }
 
@@ -321,8 +349,12 @@ void removeMQLUserDroppings(reloUni& uni)
         uni.Log().Log(L"removeMQLUserDroppings - The profiles folder is unknown, nothing removed");
         return;
     }
-    const std::wstring folder = std::wstring(profiles) + kServiceProfile;
+    const std::wstring folder = std::wstring(profiles) + L"\\" + kServiceAccount;
     if (!IsFolder(folder)) return;
+    // The removal layer protects every folder among the profiles; the service
+    // account's own is the suite's leftover once the account is gone, and only then.
+    std::optional<win::removal::ProtectionLift> lift;
+    if (IsLocalAccountGone(kServiceAccount)) lift.emplace(folder);
     // Double-terminated for the shell: the string's own terminator ends the list.
     const std::wstring list = folder + L'\0';
     ShellDelete(list.c_str());

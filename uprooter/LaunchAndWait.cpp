@@ -1,6 +1,8 @@
 #include "LaunchAndWait.h"
 
 #include "Handle.h"
+#include "Launch.h"
+#include "TimeBudget.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ std::wstring ProgramText(const std::wstring& program, int shortPath)
 bool AwaitEnd(HANDLE process, CLogFile& log)
 {
     for (DWORD remaining = g_waitSlices; remaining > 0;) {
-        if (WaitForSingleObject(process, kLaunchSliceMs) == WAIT_OBJECT_0) {
+        if (win::timing::WaitForChild(process, kLaunchSliceMs) == WAIT_OBJECT_0) {
             log.Log(L"Uprooter.Exe, Completed successfully.");
             return true;
         }
@@ -42,22 +44,29 @@ bool AwaitEnd(HANDLE process, CLogFile& log)
 
 }  // namespace
 
-bool LaunchAndWait(const std::wstring& program, const wchar_t* arguments, CLogFile& log, int shortPath)
+bool LaunchAndWait(const std::wstring& program, const wchar_t* arguments, CLogFile& log, int shortPath,
+                   const LaunchScope& scope)
 {
-    std::wstring commandLine = ProgramText(program, shortPath);
+    namespace launch = win::launch;
+    launch::CommandLine line;
+    const bool split = launch::Split(program, line);
+    std::wstring commandLine = !split ? program : line.quoted ? line.written + line.rest
+                                                              : ProgramText(line.program, shortPath) + line.rest;
     if (arguments != nullptr && arguments[0] != L'\0') commandLine = commandLine + L" " + arguments;
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
     log.Log(L"Uprooter.Exe, Trying to launch: %s", commandLine.c_str());
 
-    PROCESS_INFORMATION raw{};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr, nullptr,
-                       &startup, &raw)) {
-        win::ProcessInformation child;
-        child.take(raw);
+    launch::Judgement judged;
+    judged.path = program;
+    if (split) judged = launch::Judge(line.program, scope.folders);
+    // A missing program fails as its start would.
+    if (!judged.allowed() && judged.verdict != launch::Verdict::Missing)
+        log.Log(L"Uprooter.Exe, Refusing to launch %s: %s", judged.path.c_str(), launch::Reason(judged.verdict));
+    launch::StartOptions options;
+    options.flags = kCreationFlags;
+    options.show = SW_HIDE;
+    options.nativeSystemFolder = scope.nativeSystemFolder;
+    win::ProcessInformation child;
+    if (launch::Start(judged, commandLine, options, child)) {
         log.Log(L"Uprooter.Exe, Launched OK");
         log.Log(L"Uprooter.Exe, We are waiting for execution to complete...");
         if (AwaitEnd(child.process.get(), log)) return true;

@@ -59,9 +59,24 @@ std::string CLogFile::Banner(const wchar_t* kind) const
 
 bool CLogFile::AppendToFile(const std::string& text)
 {
-    stream_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The log lies where a user may have placed a link or a second name of
+    // another file: the link is opened itself, never followed, and a file
+    // with a link or another name is not written.
+    stream_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!stream_) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    if (!GetFileInformationByHandle(stream_.get(), &info) || info.nNumberOfLinks != 1 ||
+        ((info.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        attributes == INVALID_FILE_ATTRIBUTES) {
+        stream_.reset();
+        OutputDebugStringW((L"Uprooter.Exe, not writing the run log " + path_ +
+                            L": a link, or a file with more than one name")
+                               .c_str());
+        return false;
+    }
     DWORD written = 0;
     WriteFile(stream_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     stream_.reset();

@@ -10,6 +10,7 @@
 #include "RegistryLinks64.h"
 #include "Removal.h"
 #include "ServerUnregistration.h"
+#include "ServiceAccount.h"
 #include "reloUni.h"
 
 #include <shlobj.h>
@@ -29,6 +30,7 @@ constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr wchar_t kRunServicesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 constexpr wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services";
 constexpr wchar_t kMenuKey[] = L"SOFTWARE\\Zelmar\\ManagedServices\\Agent\\Menu";
+constexpr wchar_t kMakerGroup[] = L"Zelmar";
 constexpr wchar_t kExclusionKey[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Virtual Machine\\VPCVAppExcludeList";
 constexpr size_t kMenuValueChars = kPathChars;
@@ -146,7 +148,15 @@ void RemoveServiceKeyRemnant(CLogFile& log)
     win::Key key;
     if (win::CreateKey(HKEY_LOCAL_MACHINE, service, KEY_ALL_ACCESS, RegView::Native, key) != ERROR_SUCCESS) return;
     DWORD start = 0;
-    if (win::ReadDword(key.get(), L"Start", start) == ERROR_SUCCESS) return;
+    const LONG read = win::ReadDword(key.get(), L"Start", start);
+    if (read == ERROR_SUCCESS) return;
+    if (read != ERROR_FILE_NOT_FOUND) {
+        // A "Start" value there is, of another type or size: no remnant, so the key stays.
+        log.Log(L"RemoveServiceKeyRemnant - HKEY_LOCAL_MACHINE\\%s has a \"Start\" value that is no REG_DWORD, "
+                L"key left alone",
+                service.c_str());
+        return;
+    }
     key.reset();
     if (!Opens(HKEY_LOCAL_MACHINE, kServicesKey, KEY_ALL_ACCESS, RegView::Native)) return;
     log.Log(L"Work around to remove ZlSentry service registry hive without start value");
@@ -210,20 +220,28 @@ std::wstring GroupText(UINT identifier, const wchar_t* fallback)
     return text.empty() ? fallback : text;
 }
 
-// The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
-// "szMenuSubDir") and the link, only when all three values are non-empty.
-bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
+// The first folder of a group's path below the Programs folder.
+std::wstring TopFolder(const std::wstring& subfolder)
 {
-    win::Key menu;
-    if (win::OpenKey(HKEY_LOCAL_MACHINE, kMenuKey, KEY_READ, RegView::Native, menu) != ERROR_SUCCESS) return false;
-    wchar_t dir[kMenuValueChars] = {}, subDir[kMenuValueChars] = {}, linkName[kMenuValueChars] = {};
-    win::ReadStringInto(menu.get(), L"szMenuDir", dir, kMenuValueChars);
-    win::ReadStringInto(menu.get(), L"szMenuSubDir", subDir, kMenuValueChars);
-    win::ReadStringInto(menu.get(), L"szMenuLink", linkName, kMenuValueChars);
-    if (dir[0] == L'\0' || subDir[0] == L'\0' || linkName[0] == L'\0') return false;
-    subfolder = std::wstring(dir) + subDir;
-    link = linkName;
-    return true;
+    const size_t start = subfolder.find_first_not_of(L"\\/");
+    if (start == std::wstring::npos) return {};
+    const size_t end = subfolder.find_first_of(L"\\/", start);
+    return subfolder.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+// A recorded entry is taken only inside a group the suite names, or in a
+// group of the maker's ("Zelmar", "Zelmar <product>"): the values could name
+// another product's group.
+bool IsSuiteGroup(const std::wstring& subfolder)
+{
+    const std::wstring top = TopFolder(subfolder);
+    if (top.empty()) return false;
+    const std::wstring maker = kMakerGroup;
+    if (SameText(top.substr(0, maker.size()), maker) && (top.size() == maker.size() || top[maker.size()] == L' '))
+        return true;
+    for (const ProgramGroup& group : names.programGroups)
+        if (SameText(top, TopFolder(GroupText(group.folderId, group.folder)))) return true;
+    return false;
 }
 
 // --- Windows Installer codes ---------------------------------------------------------
@@ -239,6 +257,22 @@ bool IsBracedGuid(const std::wstring& text)
 }
 
 }  // namespace
+
+// The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
+// "szMenuSubDir") and the link, only when all three values are non-empty.
+bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link)
+{
+    win::Key menu;
+    if (win::OpenKey(HKEY_LOCAL_MACHINE, kMenuKey, KEY_READ, RegView::Native, menu) != ERROR_SUCCESS) return false;
+    wchar_t dir[kMenuValueChars] = {}, subDir[kMenuValueChars] = {}, linkName[kMenuValueChars] = {};
+    win::ReadStringInto(menu.get(), L"szMenuDir", dir, kMenuValueChars);
+    win::ReadStringInto(menu.get(), L"szMenuSubDir", subDir, kMenuValueChars);
+    win::ReadStringInto(menu.get(), L"szMenuLink", linkName, kMenuValueChars);
+    if (dir[0] == L'\0' || subDir[0] == L'\0' || linkName[0] == L'\0') return false;
+    subfolder = std::wstring(dir) + subDir;
+    link = linkName;
+    return true;
+}
 
 std::wstring PackedCode(const wchar_t* braced)
 {
@@ -288,7 +322,10 @@ void RemoveRegistrationLeftovers(reloUni& uni)
 
 void reloUni::UnregisterAgentFolder()
 {
-    if (winVersion().IsNT()) CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
+    if (!winVersion().IsNT()) return;
+    CHelper::unRegFileFromMask((installFolder_ + L"\\Agent").c_str(), log_);
+    // The user service ran under the suite's own account: its rights and the account go with it.
+    DeleteUser(kServiceAccount, log_);
 }
 
 void DeleteStartMenuLink(const wchar_t* subfolder, const wchar_t* link, reloUni& uni)
@@ -335,7 +372,12 @@ void RemoveProgramGroups(reloUni& uni)
         subfolder = uni.MenuSubfolder();
         link = uni.MenuLink();
     }
-    if (!link.empty()) DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
+    if (link.empty()) return;
+    if (IsSuiteGroup(subfolder))
+        DeleteStartMenuLink(subfolder.c_str(), link.c_str(), uni);
+    else
+        uni.Log().Log(L"RemoveProgramGroups - Refusing recorded start menu entry \"%s\" \"%s\": not a group of the suite",
+                      subfolder.c_str(), link.c_str());
 }
 
 void RemoveStartupEntries(reloUni& uni)

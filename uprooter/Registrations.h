@@ -16,6 +16,10 @@ void RemoveBrowserProtectionRegistrations(reloUni& uni);
 // suite's keys and handlers, and the service key left without a start type.
 void RemoveRegistrationLeftovers(reloUni& uni);
 
+// The agent's recorded menu entry: the subfolder ("szMenuDir" followed by
+// "szMenuSubDir") and the link, only when all three values are non-empty.
+bool ReadMenuEntry(std::wstring& subfolder, std::wstring& link);
+
 // The known program groups and the one the agent recorded under its "Menu" key.
 void RemoveProgramGroups(reloUni& uni);
 

@@ -109,44 +109,77 @@ void DecideRestart(bool suppressRestart, const std::wstring& productName, CLogFi
     if (AskUser(IDS_REBOOT_QUESTION, productName) == IDOK) RestartComputer();
 }
 
+// One run-log line per step, each timed from the end of the one before.
+class StepTimes {
+public:
+    explicit StepTimes(CLogFile& log) : log_(log) {}
+    void Done(const wchar_t* step) { LogStepTime(log_, step, clock_.Lap()); }
+
+private:
+    CLogFile& log_;
+    win::timing::Clock clock_;
+};
+
 }  // namespace
 
 void reloUni::removeProduct()
 {
     log_.Log(L"Uprooter.Exe, Version %s, \r\n In removeProduct()", kProgramVersion);
+    win::timing::Clock whole;
+    StepTimes times(log_);
     FindComponents();
     ExtendSearchPath();
+    times.Done(L"component discovery");
 
     RemoveTarvoFirewall(*this);
+    times.Done(L"RemoveTarvoFirewall");
     RemoveManagedFirewall(*this);
+    times.Done(L"RemoveManagedFirewall");
     RemovePersonalFirewallPlus(*this);
+    times.Done(L"RemovePersonalFirewallPlus");
     RestoreWindowsFirewall(*this);
     RemoveLegacyFirewallKeys();
+    times.Done(L"RestoreWindowsFirewall");
 
     g_RebootNeeded = 1;
     MarkUploadUninstalling(log_);
     RestoreDefenderState();
+    times.Done(L"RestoreDefenderState");
 
     RemoveBrowserProtectionRegistrations(*this);
+    times.Done(L"RemoveBrowserProtectionRegistrations");
     RemoveOldScanners();
+    times.Done(L"RemoveOldScanners");
     CloseTrayPrograms(*this);
+    times.Done(L"CloseTrayPrograms");
     StopAgentServices(*this);
+    times.Done(L"StopAgentServices");
     RunComponentUninstallers();
+    times.Done(L"RunComponentUninstallers");
     UnregisterComponentFiles(*this);
+    times.Done(L"UnregisterComponentFiles");
     UnregisterAgentFolder();
+    times.Done(L"UnregisterAgentFolder");
     RemoveIntrusionPreventionFiles(*this);
+    times.Done(L"RemoveIntrusionPreventionFiles");
     RemoveRegistrationLeftovers(*this);
+    times.Done(L"RemoveRegistrationLeftovers");
     CleanMisDirectories();
+    times.Done(L"CleanMisDirectories");
     RemoveProgramGroups(*this);
+    times.Done(L"RemoveProgramGroups");
     log_.Log(L"Restoring path variable: %s", savedSearchPath_.c_str());
     if (!savedSearchPath_.empty()) SetEnvironmentVariableW(L"PATH", savedSearchPath_.c_str());
 
     RemoveStartupEntries(*this);
+    times.Done(L"RemoveStartupEntries");
     DeleteMachineKey(kManagedServicesKey);
     DeleteMachineKey(kPersonalFirewallKey);
     // Below "SOFTWARE\\Zelmar" of every user's hive.
     DeleteKeyFromAllUsers(L"ManagedServices");
     DeleteKeyFromAllUsers(L"QLCore");
+    times.Done(L"the suite's keys");
+    LogStepTime(log_, L"removeProduct", whole.Lap());
 }
 
 int RemoveOlderProduct(HINSTANCE instance) { return RemoveOlderProduct(instance, GetCommandLineW()); }
@@ -170,12 +203,20 @@ int RemoveOlderProduct(HINSTANCE instance, const wchar_t* commandLine)
 
     reloUni uni;
     if (!uni.logdataClobber(commandLine)) return 0;
+    // A run ended before the mark goes is taken up by the next one, even once
+    // the agent's program or the suite's main key is gone.
+    MarkOlderRemovalUnfinished();
+    std::wstring menuSubfolder, menuLink;
+    if (ReadMarkedMenuEntry(menuSubfolder, menuLink)) uni.RememberMenuEntry(menuSubfolder, menuLink);
     uni.removeProduct();
 
     CLogFile log;
     log.Open();
+    win::timing::Clock repair;
     CRestoreScriptEngines engines([&log](const wchar_t* line) { log.Log(L"%s", line); });
     LogScriptEngineCheck(log, engines.CheckAndRestoreScriptEngines());
+    LogStepTime(log, L"CheckAndRestoreScriptEngines", repair.Lap());
+    ClearOlderRemovalMark();
     DecideRestart(suppressRestart, productName, log);
     return 0;
 }

@@ -3,14 +3,19 @@
 #include "Deletion.h"
 #include "Handle.h"
 #include "LaunchAndWait.h"
+#include "Launch.h"
 #include "Paths.h"
 #include "PlatformInfo.h"
 #include "Registry.h"
 #include "Removal.h"
+#include "TimeBudget.h"
 #include "ServerUnregistration.h"
+#include "SuiteFolders.h"
 #include "Unregister.h"
 #include "UprooterStrings.h"
 #include "Wow64.h"
+
+#include <optional>
 
 namespace {
 
@@ -171,9 +176,17 @@ void UnregisterCoreScanner(HKEY key, const CoreScriptScanner& scanner, CLogFile&
     if (!ReadFileName(key, scanner.binary, binary, log)) return;
     if (win::ReadString(key, scanner.folder, folder) != ERROR_SUCCESS) return;
     if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    // The library becomes one quoted argument: a quote in the folder would
+    // add arguments or libraries of its own.
+    const win::launch::Judgement library = win::launch::Judge(folder + binary, SuiteFolders());
+    if (!library.allowed()) {
+        log.Log(L"uprooter.Exe, refusing %s \"%s\": %s", scanner.folder, folder.c_str(),
+                win::launch::Reason(library.verdict));
+        return;
+    }
     const std::wstring arguments = L"/u /s \"" + folder + binary + L"\"";
     log.Log(L"uninstScriptScanner2 - launching %s%s", L"regsvr32.exe ", arguments.c_str());
-    LaunchAndWait(L"regsvr32.exe", arguments.c_str(), log, 0);
+    LaunchAndWait(win::launch::SystemFile(L"regsvr32.exe"), arguments.c_str(), log, 0);
 }
 
 void UnregisterMasked(const std::wstring& folder, const wchar_t* mask, CLogFile& log)
@@ -198,13 +211,28 @@ void ForEachListedFile(const std::wstring& folder, UINT first, UINT last, CLogFi
     }
 }
 
-// Deletes one intrusion-prevention file; what stays is left for the restart.
-void RemoveIntrusionFile(const std::wstring& path, CLogFile& log)
+// Whether the file exists; with native, in the 64-bit system's own folders,
+// which this 32-bit program sees only with redirection off.
+bool ExistsIn(const std::wstring& path, bool native)
 {
-    if (!win::FileExists(path)) return;
+    std::optional<win::FsRedirectionOff> redirection;
+    if (native) redirection.emplace();
+    return win::FileExists(path);
+}
+
+// Deletes one intrusion-prevention file; what stays is left for the restart.
+// Redirection is off around the deletion alone, never around a log line.
+void RemoveIntrusionFile(const std::wstring& path, CLogFile& log, bool native = false)
+{
+    if (!ExistsIn(path, native)) return;
     log.Log(L"Deleting %s", path.c_str());
-    if (!RemoveFile(path.c_str()) && win::FileExists(path))
-        log.Log(L"Unable to rename/delete file %s, added to pending list", path.c_str());
+    bool removed = false;
+    {
+        std::optional<win::FsRedirectionOff> redirection;
+        if (native) redirection.emplace();
+        removed = RemoveFile(path.c_str()) || !win::FileExists(path);
+    }
+    if (!removed) log.Log(L"Unable to rename/delete file %s, added to pending list", path.c_str());
 }
 
 }  // namespace
@@ -214,7 +242,7 @@ void DisableScannerOperation()
 {
     SwitchOff(kEmailScanKey);
     SwitchOff(kScriptScanKey);
-    Sleep(kScannerStopMs);
+    win::timing::Pause(kScannerStopMs);
 }
 
 void reloUni::RemoveOldScanners()
@@ -315,12 +343,14 @@ void RemoveIntrusionPreventionFiles(reloUni& uni)
     CLogFile& log = uni.Log();
     RemoveIntrusionFile(GetSpecialFolder(4) + kScannerNames.intrusionInterface, log);
     // The drivers of 64-bit Windows lie in its own system folder, which this
-    // 32-bit program reaches only with redirection off.
-    win::FsRedirectionOff redirection;
+    // 32-bit program reaches only with redirection off. The removal layer's
+    // judgement is made once before, so that the libraries it needs are
+    // loaded from this program's own view.
+    removal::ProtectedFolders();
     const std::wstring drivers = GetSpecialFolder(5);
     for (UINT id = IDS_DRIVER_FILES + 1; id < IDS_DRIVER_FILES_END; ++id) {
         const std::wstring name = LoadLocalizedString(id);
         if (name.empty() || name == L"0") break;
-        RemoveIntrusionFile(drivers + L"\\" + name, log);
+        RemoveIntrusionFile(drivers + L"\\" + name, log, true);
     }
 }

@@ -5,7 +5,6 @@
 #include "Paths.h"
 #include "PlatformInfo.h"
 #include "Unregister.h"
-#include "Wow64.h"
 
 namespace {
 
@@ -49,13 +48,16 @@ void ForEachMatch(const wchar_t* folder, const std::wstring& pattern, const wcha
 bool UnregisterServerWow64(const std::wstring& arguments)
 {
     if (!IsWow64()) return false;
-    win::FsRedirectionOff redirection;
-    if (!redirection.active()) return false;
     wchar_t windows[kWindowsFolderChars] = {};
     const UINT n = GetWindowsDirectoryW(windows, kWindowsFolderChars);
     if (n == 0 || n >= kWindowsFolderChars) return false;
     LaunchLog launch(RunLog().Path());
-    return LaunchAndWait(std::wstring(windows) + L"\\system32\\RegSvr32.exe", arguments.c_str(), launch.get(), 1);
+    // Redirection is off around the start alone: the log and the judgement
+    // see the 32-bit view, the start reaches the 64-bit tool.
+    LaunchScope native;
+    native.nativeSystemFolder = true;
+    return LaunchAndWait(std::wstring(windows) + L"\\system32\\RegSvr32.exe", arguments.c_str(), launch.get(), 1,
+                         native);
 }
 
 namespace miscHelper {

@@ -78,7 +78,8 @@ public:
     void UseRegistryTransaction(HANDLE transaction) { registryTransaction_ = transaction; }
     // For the registration leftovers: the main key is closed before it is deleted.
     void CloseMainKey() { mainKey_.reset(); }
-    // Unregisters the agent folder's user service programs (NT family only).
+    // Unregisters the agent folder's user service programs, then removes the
+    // suite's service account they ran under (NT family only).
     void UnregisterAgentFolder();
     // The agent's recorded menu entry (subfolder and link), kept by the
     // registration leftovers' step before it deletes the agent's key, for the

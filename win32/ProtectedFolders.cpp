@@ -1,10 +1,12 @@
 // The protected-folder table (docs/removal.md): folders a removal never takes,
-// nor any folder above them. Read afresh for every judgement, so a changed
-// environment (another temporary folder) is honoured.
+// nor any folder above them. Made once per process and again when an account
+// comes or goes, so that judging a path costs no more than comparing texts.
 #include "RemovalPaths.h"
 
 #include <shlobj.h>
 #include <userenv.h>
+
+#include <algorithm>
 
 namespace win::removal {
 
@@ -35,6 +37,12 @@ constexpr const wchar_t* kWindowsSubfolders[] = {
 };
 
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// The 64-bit Program Files and Common Files as the registry records them: the
+// environment names them only from Windows 7 on (ProgramW6432).
+constexpr wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr const wchar_t* kRegistryFolders[] = {L"ProgramFilesDir", L"CommonFilesDir", L"ProgramFilesDir (x86)",
+                                              L"CommonFilesDir (x86)"};
 
 std::wstring Expanded(const std::wstring& text)
 {
@@ -89,7 +97,126 @@ void AddProfiles(std::vector<std::wstring>& folders)
     }
 }
 
+void AddRegistryFolders(std::vector<std::wstring>& folders)
+{
+    for (RegView view : {RegView::Native, RegView::Bit64}) {
+        Key key;
+        if (OpenKey(HKEY_LOCAL_MACHINE, kCurrentVersion, KEY_QUERY_VALUE, view, key) != ERROR_SUCCESS) continue;
+        for (const wchar_t* name : kRegistryFolders) {
+            std::wstring value;
+            if (ReadString(key.get(), name, value) == ERROR_SUCCESS) AddIfSet(folders, Expanded(value));
+        }
+    }
+}
+
+// Canonical forms of texts, each once; texts that name no folder below a
+// drive root are dropped.
+std::vector<std::wstring> Canonical(const std::vector<std::wstring>& texts)
+{
+    std::vector<std::wstring> folders, seen;
+    for (const std::wstring& text : texts) {
+        // The sources overlap much; each text is made canonical once.
+        std::wstring folded = Folded(text);
+        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
+        seen.push_back(std::move(folded));
+        std::wstring canonical;
+        bool linkMet = false;
+        DWORD error = 0;
+        if (MakeCanonical(text, canonical, linkMet, error) && canonical.size() > 3) folders.push_back(canonical);
+    }
+    return folders;
+}
+
+std::vector<std::wstring> AllFolded(std::vector<std::wstring> texts)
+{
+    for (std::wstring& text : texts) text = Folded(text);
+    return texts;
+}
+
+// Tells when the machine's accounts may have changed: the profile list's key
+// or the profiles folder's entries. Without a watch (it could not be set up),
+// every question answers yes, and the table is made afresh each time.
+class ProfileWatch {
+public:
+    bool Changed()
+    {
+        if (!armed_) return Arm();
+        // Asking is a call into the system, as costly as a deletion: at most
+        // once per tick of the system's clock (every 16 ms or less).
+        const DWORD now = GetTickCount();
+        if (now == lastAsked_) return false;
+        lastAsked_ = now;
+        HANDLE handles[] = {listEvent_.get(), folder_.get()};
+        if (WaitForMultipleObjects(2, handles, FALSE, 0) == WAIT_TIMEOUT) return false;
+        return Arm();
+    }
+
+private:
+    // Sets both watches up afresh; answers true (the table is to be made).
+    bool Arm()
+    {
+        armed_ = false;
+        list_.reset();
+        folder_.reset();
+        if (!listEvent_) listEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!listEvent_) return true;
+        ResetEvent(listEvent_.get());
+        wchar_t profiles[MAX_PATH];
+        DWORD units = MAX_PATH;
+        if (OpenKey(HKEY_LOCAL_MACHINE, kProfileList, KEY_NOTIFY, RegView::Native, list_) != ERROR_SUCCESS ||
+            RegNotifyChangeKeyValue(list_.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                    listEvent_.get(), TRUE) != ERROR_SUCCESS ||
+            !GetProfilesDirectoryW(profiles, &units))
+            return true;
+        folder_.reset(FindFirstChangeNotificationW(profiles, FALSE, FILE_NOTIFY_CHANGE_DIR_NAME));
+        armed_ = static_cast<bool>(folder_);
+        return true;
+    }
+
+    bool armed_ = false;
+    DWORD lastAsked_ = 0;
+    Key list_;
+    Handle listEvent_;
+    ChangeNotification folder_;
+};
+
+class TableCache {
+public:
+    TableCache() { InitializeCriticalSection(&lock_); }
+    ~TableCache() { DeleteCriticalSection(&lock_); }
+
+    std::shared_ptr<const ProtectedTable> Current()
+    {
+        EnterCriticalSection(&lock_);
+        // Asked first, so that the first call arms the watch before the table is made.
+        const bool changed = watch_.Changed();
+        if (!table_ || changed) {
+            auto made = std::make_shared<ProtectedTable>();
+            made->folders = Canonical(ProtectedFolderTexts());
+            made->folded = AllFolded(made->folders);
+            made->windows = AllFolded(Canonical(WindowsFolders()));
+            table_ = std::move(made);
+        }
+        std::shared_ptr<const ProtectedTable> current = table_;
+        LeaveCriticalSection(&lock_);
+        return current;
+    }
+
+private:
+    CRITICAL_SECTION lock_;
+    ProfileWatch watch_;
+    std::shared_ptr<const ProtectedTable> table_;
+};
+
 }  // namespace
+
+std::shared_ptr<const ProtectedTable> CurrentProtectedTable()
+{
+    static TableCache cache;
+    return cache.Current();
+}
+
+std::vector<std::wstring> ProtectedFolders() { return CurrentProtectedTable()->folders; }
 
 std::vector<std::wstring> WindowsFolders()
 {
@@ -130,6 +257,7 @@ std::vector<std::wstring> ProtectedFolderTexts()
     }
     DWORD n = GetTempPathW(MAX_PATH, buffer);
     if (n > 0 && n < MAX_PATH) folders.push_back(buffer);
+    AddRegistryFolders(folders);
     AddProfiles(folders);
     return folders;
 }

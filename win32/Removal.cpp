@@ -1,7 +1,7 @@
 // The removal layer: judging paths, and deleting files and folder trees.
 #include "RemovalPaths.h"
 
-#include <algorithm>
+#include <unordered_map>
 #include <utility>
 
 namespace win::removal {
@@ -9,30 +9,43 @@ namespace win::removal {
 namespace {
 
 Observer* g_observer = nullptr;
+std::wstring g_lifted;  // canonical; empty while no protection is lifted
 
-std::wstring Folded(const std::wstring& text)
-{
-    std::wstring folded = text;
-    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-    return folded;
-}
+// The letter case of folders met on the way of earlier judgements, by their
+// path as given (folded). Only the case comes from here: every component is
+// still examined for links at every judgement.
+class LetterCase {
+public:
+    LetterCase() { InitializeCriticalSection(&lock_); }
+    ~LetterCase() { DeleteCriticalSection(&lock_); }
+
+    // Sets out to the folder's path in its true case, when known.
+    bool Find(const std::wstring& path, std::wstring& out)
+    {
+        EnterCriticalSection(&lock_);
+        const auto found = folders_.find(Folded(path));
+        const bool known = found != folders_.end();
+        if (known) out = found->second;
+        LeaveCriticalSection(&lock_);
+        return known;
+    }
+    void Keep(const std::wstring& path, const std::wstring& trueCase)
+    {
+        EnterCriticalSection(&lock_);
+        if (folders_.size() >= kMostFolders) folders_.clear();
+        folders_[Folded(path)] = trueCase;
+        LeaveCriticalSection(&lock_);
+    }
+
+private:
+    static constexpr size_t kMostFolders = 4096;
+    CRITICAL_SECTION lock_;
+    std::unordered_map<std::wstring, std::wstring> folders_;
+};
+
+LetterCase g_letterCase;
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// Only "X:\..." names a place on a local drive; everything else (relative,
-// drive-relative, rooted without a drive, \\server, \\.\, \\?\, \??\) is refused,
-// and so are wildcards, stream names and control characters.
-bool IsPlainDrivePath(const std::wstring& path)
-{
-    if (path.size() < 3) return false;
-    const wchar_t letter = path[0];
-    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
-    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
-    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
-    for (wchar_t c : path)
-        if (c < 0x20) return false;
-    return true;
-}
 
 bool FullPath(const std::wstring& text, std::wstring& full)
 {
@@ -83,7 +96,7 @@ Record RemoveOneFolder(const std::wstring& path)
 Record LeftForRestartIfFailed(Record r, InUse inUse)
 {
     if (r.outcome != Outcome::Failed || inUse != InUse::LeaveForRestart) return r;
-    if (MoveFileExW(r.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (RegisterForRestart(r.path))
         r.outcome = Outcome::LeftForRestart;
     else
         r.restartError = GetLastError();
@@ -92,9 +105,14 @@ Record LeftForRestartIfFailed(Record r, InUse inUse)
 
 Record RemoveOneFile(const std::wstring& path, InUse inUse)
 {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const bool ok = DeleteFileW(path.c_str()) != FALSE;
-    return LeftForRestartIfFailed(Result(Kind::File, path, ok, ok ? ERROR_SUCCESS : GetLastError()), inUse);
+    const DWORD error = DeleteThroughHandle(path);
+    if (error == kRefusedLink) {
+        Judgement moved;
+        moved.verdict = Verdict::ThroughLink;
+        moved.path = path;
+        return Refusal(Kind::File, moved);
+    }
+    return LeftForRestartIfFailed(Result(Kind::File, path, error == ERROR_SUCCESS, error), inUse);
 }
 
 // A link goes itself: a folder link as a folder, a file link as a file (which
@@ -108,8 +126,9 @@ Record RemoveOneLink(const std::wstring& path, bool folder, InUse inUse)
 
 bool IsProtectedOrAbove(const std::wstring& canonical)
 {
-    for (const std::wstring& folder : ProtectedFolders())
-        if (IsAtOrBelow(folder, canonical)) return true;
+    const std::wstring path = Folded(canonical);
+    for (const std::wstring& folder : CurrentProtectedTable()->folded)
+        if (IsAtOrBelowFolded(folder, path)) return true;
     return false;
 }
 
@@ -187,10 +206,33 @@ void Notify(const Record& record)
     if (g_observer) g_observer->Seen(record);
 }
 
+std::wstring Folded(const std::wstring& text)
+{
+    std::wstring folded = text;
+    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
+bool IsAtOrBelowFolded(const std::wstring& p, const std::wstring& f)
+{
+    return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+}
+
+bool IsPlainDrivePath(const std::wstring& path)
+{
+    if (path.size() < 3) return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    if (path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+    if (path.find_first_of(L"*?<>\"|:", 2) != std::wstring::npos) return false;
+    for (wchar_t c : path)
+        if (c < 0x20) return false;
+    return true;
+}
+
 bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder)
 {
-    const std::wstring p = Folded(path), f = Folded(folder);
-    return p.size() >= f.size() && p.compare(0, f.size(), f) == 0 && (p.size() == f.size() || p[f.size()] == L'\\');
+    return IsAtOrBelowFolded(Folded(path), Folded(folder));
 }
 
 bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, DWORD& error)
@@ -218,15 +260,24 @@ bool MakeCanonical(const std::wstring& text, std::wstring& out, bool& linkMet, D
                 exists = false;
             } else {
                 if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) linkMet = true;
+                // A short name always holds a tilde; any other name is its own
+                // long form, and only its letter case is asked of the listing:
+                // once per folder on the way, never for the last component.
+                const bool shortName = component.find(L'~') != std::wstring::npos;
+                if (!shortName && end == full.size()) {
+                    out = candidate;
+                    continue;
+                }
+                if (!shortName && g_letterCase.Find(candidate, out)) continue;
                 WIN32_FIND_DATAW data;
                 FindHandle find(FindFirstFileW(candidate.c_str(), &data));
                 if (find) {
                     out += L"\\";
                     out += data.cFileName;
+                    if (!shortName) g_letterCase.Keep(candidate, out);
                     continue;
                 }
-                // A short name always holds a tilde; any other name is its own long form.
-                if (component.find(L'~') != std::wstring::npos) error = GetLastError();
+                if (shortName) error = GetLastError();
             }
         }
         out = candidate;
@@ -254,18 +305,19 @@ Judgement Judge(const std::wstring& path, Guard guard)
         j.verdict = Verdict::Unverifiable;
         return j;
     }
+    const std::shared_ptr<const ProtectedTable> table = CurrentProtectedTable();
+    const std::wstring folded = Folded(j.path);
     if (guard == Guard::OutsideWindows) {
-        for (const std::wstring& windows : WindowsFolders()) {
-            std::wstring canonical;
-            DWORD error = 0;
-            if (MakeCanonical(windows, canonical, linkMet, error) && IsAtOrBelow(j.path, canonical)) {
+        for (const std::wstring& windows : table->windows) {
+            if (IsAtOrBelowFolded(folded, windows)) {
                 j.verdict = Verdict::InWindowsFolder;
                 return j;
             }
         }
     }
-    for (const std::wstring& folder : ProtectedFolders()) {
-        if (IsAtOrBelow(folder, j.path)) {
+    const std::wstring lifted = g_lifted.empty() ? std::wstring() : Folded(g_lifted);
+    for (const std::wstring& folder : table->folded) {
+        if (IsAtOrBelowFolded(folder, folded) && folder != lifted) {
             j.verdict = Verdict::Protected;
             return j;
         }
@@ -274,20 +326,23 @@ Judgement Judge(const std::wstring& path, Guard guard)
     return j;
 }
 
-std::vector<std::wstring> ProtectedFolders()
+ProtectionLift::ProtectionLift(const std::wstring& folder)
 {
-    std::vector<std::wstring> folders, seen;
-    for (const std::wstring& text : ProtectedFolderTexts()) {
-        // The sources overlap much; each text is made canonical once.
-        std::wstring folded = Folded(text);
-        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
-        seen.push_back(std::move(folded));
-        std::wstring canonical;
-        bool linkMet = false;
-        DWORD error = 0;
-        if (MakeCanonical(text, canonical, linkMet, error) && canonical.size() > 3) folders.push_back(canonical);
-    }
-    return folders;
+    std::wstring canonical;
+    bool linkMet = false;
+    DWORD error = ERROR_SUCCESS;
+    if (!g_lifted.empty() || !IsPlainDrivePath(folder) || !MakeCanonical(folder, canonical, linkMet, error) ||
+        linkMet || error != ERROR_SUCCESS || canonical.size() <= 3)
+        return;
+    const DWORD attributes = GetFileAttributesW(canonical.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    g_lifted = canonical;
+    active_ = true;
+}
+
+ProtectionLift::~ProtectionLift()
+{
+    if (active_) g_lifted.clear();
 }
 
 Record RemoveFile(const std::wstring& path, Guard guard, InUse inUse)

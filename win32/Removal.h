@@ -73,6 +73,20 @@ protected:
     ~Observer() = default;
 };
 
+// Registers a canonical path for deletion at the restart. First every folder
+// on its way up to the nearest protected folder that an account other than
+// Administrators, SYSTEM and the installer service may change gets an access
+// list of Administrators and SYSTEM alone (that folder only, by handle), so
+// that no user can swap one for a link before the restart. False, with
+// nothing registered, when a list could not be set or the registration failed.
+bool RegisterForRestart(const std::wstring& canonical);
+
+// Sees each folder whose access list was set before a registration for the
+// restart, with the list as written (SDDL). Wine keeps no access lists of
+// files (docs/wine.md), so tests read them here. Returns the previous one.
+using AccessListWritten = void (*)(const std::wstring& folder, const std::wstring& sddl);
+AccessListWritten SetAccessListObserver(AccessListWritten observer);
+
 // Sets the process-wide observer (nullptr: none) and returns the previous one.
 // Set it before removal starts; it is not guarded against other threads.
 Observer* SetObserver(Observer* observer);
@@ -90,6 +104,25 @@ Judgement Judge(const std::wstring& path, Guard guard = Guard::Standard);
 
 // The protected folders of this machine and user, canonical (docs/removal.md).
 std::vector<std::wstring> ProtectedFolders();
+
+// Lifts the protection the table gives one folder, for the object's life: the
+// folder may then be removed with what lies in it. Only that folder: a
+// protected folder above or below it stays protected. For a folder protected
+// only for where it lies, such as a deleted account's own profile folder
+// among the profiles. Nothing is lifted (active() false) for a folder that is
+// not there or is reached through a link, or while another lift holds. Set up
+// and ended on the thread that removes; not guarded against other threads.
+class ProtectionLift {
+public:
+    explicit ProtectionLift(const std::wstring& folder);
+    ~ProtectionLift();
+    ProtectionLift(const ProtectionLift&) = delete;
+    ProtectionLift& operator=(const ProtectionLift&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
 
 // --- Files and folders -------------------------------------------------------------
 

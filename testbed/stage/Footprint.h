@@ -167,7 +167,7 @@ Footprint OlderSuite(const OlderSources& sources = {});
 inline constexpr char kOlderSuiteText[] = "the older suite's";
 inline constexpr char kForeignText[] = "not the suite's";
 // Its parts in the users' hives (the current user's and a logged-off user's),
-// the web-safety component, the Firefox components and the 64-bit registry
+// its service account's profile folder, the web-safety component, the Firefox components and the 64-bit registry
 // links (OlderBrowserAndUsers.cpp).
 void AddUsersAndBrowser(Footprint& suite, const OlderSources& sources);
 // Its services, running tray programs, component uninstallers, scanners and

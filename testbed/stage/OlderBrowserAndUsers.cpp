@@ -90,6 +90,20 @@ void AddLoggedOffUser(Footprint& suite)
     suite.keyTrees.push_back({HKEY_LOCAL_MACHINE, kProfileList});
 }
 
+// The profile folder the suite's service account "ZelmarMQLUser" got when its
+// user service first ran. The account itself is not laid: Wine's account
+// calls are stubs that store nothing, and its look-up knows no such account,
+// so on the prefix the account is always gone; the removal's calls for it
+// show in the run log.
+void AddServiceAccountProfile(Footprint& suite)
+{
+    const std::wstring folder = ProfilesFolder() + L"\\ZelmarMQLUser";
+    suite.folders.push_back(folder);
+    suite.folders.push_back(folder + L"\\Local Settings");
+    suite.files.push_back({folder + L"\\ntuser.ini", L"", kOlderSuiteText});
+    suite.files.push_back({folder + L"\\Local Settings\\tvUsrSrv.log", L"", kOlderSuiteText});
+}
+
 // The web-safety component: registered with its uninstaller (the component
 // stand-in), its subsystem module (the COM server stand-in), its folders, the
 // enterprise editions' keys and its Windows Installer records.
@@ -179,6 +193,7 @@ void AddUsersAndBrowser(Footprint& suite, const OlderSources& sources)
 {
     AddCurrentUser(suite);
     AddLoggedOffUser(suite);
+    AddServiceAccountProfile(suite);
     AddWebSafety(suite, sources);
     AddFirefoxComponents(suite);
     AddRegistryLinks(suite);

@@ -8,9 +8,12 @@
 #include "PendingDeletions.h"
 #include "Profile.h"
 #include "ProcessFlags.h"
+#include "Removal.h"
 #include "Scratch.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace testing_support;
 
@@ -33,6 +36,10 @@ std::string ShortForm(const wchar_t* name)
     return Narrow(buffer);
 }
 
+// The access lists the removal layer wrote, by folder.
+std::vector<std::pair<std::wstring, std::wstring>> g_lists;
+void ListWritten(const std::wstring& folder, const std::wstring& sddl) { g_lists.emplace_back(folder, sddl); }
+
 // Runs the child under Windows 98 on a path in the area; its exit code.
 DWORD MarkAsWindows98(const wchar_t* name)
 {
@@ -51,6 +58,8 @@ TEST(BeforeRestart, LeaveFilesAndFoldersForTheRestart)
     win::Handle held = Hold(kArea + L"\\held.txt"), heldInTree = Hold(kArea + L"\\tree\\sub\\held.txt");
 
     // The NT branch: the pending rename list.
+    g_lists.clear();
+    win::removal::SetAccessListObserver(ListWritten);
     PendingList pending;
     pending.KeepChanges();
     g_RebootNeeded = 0;
@@ -63,6 +72,17 @@ TEST(BeforeRestart, LeaveFilesAndFoldersForTheRestart)
     EXPECT_EQ(PendingList::Deletions().back().rfind(kArea + L"\\TVO", 0), 0u) << "under a throw-away name";
     for (const wchar_t* item : {L"held.txt", L"tree\\sub\\held.txt", L"tree\\sub", L"tree"})
         EXPECT_NE(PendingList::Position(kArea + L"\\" + item), std::wstring::npos) << Narrow(item);
+    // Until the restart no ordinary user may swap a folder on those paths for
+    // a link: each folder's list became Administrators and SYSTEM alone,
+    // protected from inheritance. Wine keeps no such list, so the list as
+    // written is checked.
+    win::removal::SetAccessListObserver(nullptr);
+    for (const wchar_t* folder : {L"", L"\\tree", L"\\tree\\sub"}) {
+        const auto written = std::find_if(g_lists.begin(), g_lists.end(),
+                                          [&](const auto& list) { return list.first == kArea + folder; });
+        ASSERT_NE(written, g_lists.end()) << Narrow(folder);
+        EXPECT_EQ(written->second, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)") << Narrow(folder);
+    }
 
     // The branch without the NT kernel: entries appended to WinInit.Ini.
     const std::wstring ini = InWindows(L"wininit.ini");

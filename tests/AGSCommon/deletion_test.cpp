@@ -126,6 +126,16 @@ TEST_F(Deletion, LinksInsideATreeAreNeverFollowed)
     EXPECT_EQ(LoggedNukedir(link), (std::vector<std::string>{"Nukedir - Refused to delete directory " + Narrow(link)}));
     EXPECT_TRUE(FileExists(kLinkTarget));
 
+    // A path the layer refuses asks for no restart, and no throw-away name is
+    // made in the folder it names.
+    const std::wstring throughLink = link + L"\\precious.txt";
+    EXPECT_FALSE(RemoveFile(throughLink.c_str()));
+    EXPECT_EQ(g_RebootNeeded, 0);
+    EXPECT_EQ(PendingList::Position(throughLink), std::wstring::npos);
+    WIN32_FIND_DATAW aside;
+    EXPECT_FALSE(win::FindHandle(FindFirstFileW(L"C:\\zltest-deletion\\target\\uni*.tmp", &aside)));
+    EXPECT_TRUE(FileExists(kLinkTarget));
+
     // Inside the tree, the link goes itself and its target keeps its content.
     // Wine cannot remove a folder link from Windows code (docs/wine.md): it
     // waits for the restart then, ahead of the folders that hold it.
@@ -141,6 +151,7 @@ TEST_F(Deletion, LinksInsideATreeAreNeverFollowed)
                   lines.end());
         const size_t linkAt = PendingList::Position(link), subAt = PendingList::Position(tree + L"\\sub");
         ASSERT_NE(linkAt, std::wstring::npos) << "the link waits for the restart";
+        EXPECT_EQ(g_RebootNeeded, 1) << "and asks for it";
         EXPECT_LT(linkAt, subAt);
         EXPECT_LT(subAt, PendingList::Position(tree));
     } else {

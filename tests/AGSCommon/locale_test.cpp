@@ -54,9 +54,10 @@ protected:
         connector.reset();
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             win::DeleteTree(root, L"SOFTWARE\\Zelmar\\ManagedServices", win::RegView::Native);
-            for (const wchar_t* key : {L"SOFTWARE\\Zelmar\\Endpoint\\Common", L"SOFTWARE\\Zelmar\\Endpoint",
-                                       L"SOFTWARE\\Zelmar"})
-                RegDeleteKeyW(root, key);
+            for (win::RegView view : {win::RegView::Bit64, win::RegView::Native})
+                for (const wchar_t* key : {L"SOFTWARE\\Zelmar\\Endpoint\\Common", L"SOFTWARE\\Zelmar\\Endpoint",
+                                           L"SOFTWARE\\Zelmar"})
+                    RegDeleteKeyExW(root, key, static_cast<REGSAM>(view), 0);
         }
     }
     std::unique_ptr<ScratchKey> desktopUi;
@@ -139,7 +140,8 @@ TEST_F(UserInterfaceLanguage, EffectiveLanguageNeedsTheAgentsResources)
     ScratchDir agent(L"agent-res");
     for (const wchar_t* language : {L"0409", L"0407"})
         SHCreateDirectoryExW(nullptr, (agent / (L"Agent\\Res\\" + std::wstring(language))).c_str(), nullptr);
-    connector = std::make_unique<ScratchKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint\\Common\\AGSConnector");
+    connector = std::make_unique<ScratchKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\Endpoint\\Common\\AGSConnector",
+                                             win::RegView::Bit64);
     win::WriteString(connector->get(), L"szInstallDir", agent.path());
     win::WriteString(connector->get(), L"szPartnerDefaultLanguage", L"1031");
     EXPECT_EQ(helper.GetEffectiveUILanguage(), ThisUserLanguage().effective);

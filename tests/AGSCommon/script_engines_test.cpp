@@ -104,6 +104,16 @@ BOOL WINAPI NotAllAssigned(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVIL
     return TRUE;
 }
 
+// A key whose owner, or whose access list, cannot be read.
+LONG WINAPI OwnerUnreadable(HKEY key, SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor, LPDWORD bytes)
+{
+    return part == OWNER_SECURITY_INFORMATION ? ERROR_ACCESS_DENIED : RegGetKeySecurity(key, part, descriptor, bytes);
+}
+LONG WINAPI AccessListUnreadable(HKEY key, SECURITY_INFORMATION part, PSECURITY_DESCRIPTOR descriptor, LPDWORD bytes)
+{
+    return part == DACL_SECURITY_INFORMATION ? ERROR_ACCESS_DENIED : RegGetKeySecurity(key, part, descriptor, bytes);
+}
+
 class ScriptEngineRepair : public ::testing::Test {
 protected:
     void SetUp() override
@@ -114,6 +124,7 @@ protected:
     void TearDown() override
     {
         SetAdjustPrivilegesForTest(nullptr);
+        SetGetKeySecurityForTest(nullptr);
         for (const Saved& item : saved_) {
             if (!item.security.empty()) SetSecurity(item.key, item.view, const_cast<BYTE*>(item.security.data()));
             WriteDefault(item.key, item.view, item.value);
@@ -237,6 +248,35 @@ TEST_F(ScriptEngineRepair, ProtectedKeysAreWrittenAndGetTheirOwnerAndAccessListB
         EXPECT_EQ(Security(kJScriptKey, view), before) << "owner or access list changed";
     }
     EXPECT_TRUE(Logged(L" CRestoreScriptEngines::Register - Take Ownership and set permissions")) << Log();
+}
+
+// An owner or access list that cannot be saved is not replaced, since it could
+// not be put back: the key would stay owned by, or open to, one administrator.
+TEST_F(ScriptEngineRepair, AnOwnerOrAccessListThatCannotBeSavedIsNotReplaced)
+{
+    const struct {
+        GetKeySecurityFn read;
+        const wchar_t* line;
+    } cases[] = {{&OwnerUnreadable, L"SetOwnership: RegGetKeySecurity() failed to get the org owner. Error = 5\n"},
+                 {&AccessListUnreadable, L"GrantAccess: RegGetKeySecurity() failed to get DACL info. error: 5.\n"}};
+    const auto original = std::find_if(saved_.begin(), saved_.end(), [](const Saved& item) {
+        return item.key == kJScriptKey && item.view == win::RegView::Native;
+    });
+    ASSERT_NE(original, saved_.end());
+    for (const auto& c : cases) {
+        // Writable again, as the test found it.
+        if (!original->security.empty())
+            SetSecurity(kJScriptKey, win::RegView::Native, const_cast<BYTE*>(original->security.data()));
+        Orphan(win::RegView::Native);
+        Protect(kJScriptKey, win::RegView::Native);
+        const std::vector<BYTE> before = Security(kJScriptKey, win::RegView::Native);
+        lines_.clear();
+        SetGetKeySecurityForTest(c.read);
+        Check();
+        SetGetKeySecurityForTest(nullptr);
+        EXPECT_TRUE(Logged(c.line)) << Narrow(c.line) << " expected in:" << Log();
+        EXPECT_EQ(Security(kJScriptKey, win::RegView::Native), before) << "owner or access list changed; " << Log();
+    }
 }
 
 // A refused privilege is logged in its words and the repair goes on.

@@ -1,5 +1,6 @@
-// Removing the service account. The lookup is Wine's real one; the policy and
-// account calls are recorded stand-ins, because Wine's always succeed.
+// Removing the service account. The look-up is Wine's real one, recorded (a
+// stand-in answers for an account Wine cannot hold, or fails otherwise); the
+// policy and account calls are recorded stand-ins, because Wine's always succeed.
 #include "ServiceAccount.h"
 #include "RunLogCapture.h"
 
@@ -12,6 +13,8 @@ using testing_support::Narrow;
 namespace {
 
 struct Calls {
+    std::vector<std::wstring> lookedUp;  // the names asked for
+    DWORD lookupError = ERROR_SUCCESS;   // not 0: every look-up fails with it
     NTSTATUS openStatus = 0;
     NTSTATUS removeStatus = 0;
     NET_API_STATUS deleteStatus = NERR_Success;
@@ -19,6 +22,15 @@ struct Calls {
     std::vector<std::wstring> rightsRemoved;  // string SIDs, all rights asked for
     std::vector<std::wstring> deleted;
 } g;
+
+BOOL WINAPI LookupName(LPCWSTR system, LPCWSTR name, PSID sid, LPDWORD sidBytes, LPWSTR domain, LPDWORD domainChars,
+                       PSID_NAME_USE use)
+{
+    g.lookedUp.push_back(system ? L"<remote>" : name);
+    if (g.lookupError == ERROR_SUCCESS) return LookupAccountNameW(system, name, sid, sidBytes, domain, domainChars, use);
+    SetLastError(g.lookupError);
+    return FALSE;
+}
 
 NTSTATUS NTAPI OpenPolicy(PLSA_UNICODE_STRING system, PLSA_OBJECT_ATTRIBUTES attributes, ACCESS_MASK access,
                           PLSA_HANDLE policy)
@@ -43,6 +55,14 @@ NET_API_STATUS NET_API_FUNCTION UserDel(LPCWSTR server, LPCWSTR name)
 {
     g.deleted.push_back(server ? L"<remote>" : name);
     return g.deleteStatus;
+}
+
+std::wstring Computer()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &chars);
+    return name;
 }
 
 std::wstring CurrentUser()
@@ -77,7 +97,7 @@ protected:
     void SetUp() override
     {
         g = Calls{};
-        previous = SetAccountCalls({OpenPolicy, RemoveRights, UserDel});
+        previous = SetAccountCalls({LookupName, OpenPolicy, RemoveRights, UserDel});
     }
     void TearDown() override { SetAccountCalls(previous); }
 };
@@ -91,6 +111,19 @@ TEST_F(ServiceAccount, AbsentAccountLogsNoSidThenNotFound)
     EXPECT_EQ(run.Lines(), (Lines{"No SID for user <ZelmarMQLUser>", "user ZelmarMQLUser not found"}));
     EXPECT_EQ(g.opens, 0);
     EXPECT_EQ(g.deleted, std::vector<std::wstring>{kServiceAccount});
+    // Only the local machine is asked: a bare name would also find a domain account.
+    EXPECT_EQ(g.lookedUp, std::vector<std::wstring>{Computer() + L"\\" + kServiceAccount});
+}
+
+// The account is gone only when the local machine knows no such account: a
+// look-up that fails otherwise proves nothing.
+TEST_F(ServiceAccount, GoneOnlyWhenTheLocalMachineKnowsNoSuchAccount)
+{
+    EXPECT_TRUE(IsLocalAccountGone(kServiceAccount));
+    EXPECT_FALSE(IsLocalAccountGone(CurrentUser().c_str()));
+    EXPECT_FALSE(IsLocalAccountGone(L""));
+    g.lookupError = RPC_S_SERVER_UNAVAILABLE;
+    EXPECT_FALSE(IsLocalAccountGone(kServiceAccount));
 }
 
 TEST_F(ServiceAccount, FoundAccountLosesAllItsRightsThenGoes)

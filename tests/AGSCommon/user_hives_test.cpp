@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Removal.h"
+
+#include <sddl.h>
 #include <userenv.h>
 
 #include <algorithm>
@@ -66,6 +69,15 @@ void InspectLoaded(const std::vector<std::wstring>& loaded)
         g_seen.push_back({name, !KeyExists(HKEY_USERS, maker + L"\\" + kKey), !KeyExists(HKEY_USERS, maker),
                           KeyExists(HKEY_USERS, maker + L"\\" + kOther), ReadKeepValue(HKEY_USERS, name)});
     }
+}
+
+// Unloads the first hive loaded for the call before the call does, so that
+// the call's own unload fails (Wine unloads a hive even with a key in it open).
+std::wstring g_taken;
+void TakeFirstLoaded(const std::vector<std::wstring>& loaded)
+{
+    InspectLoaded(loaded);
+    if (!loaded.empty() && RegUnLoadKeyW(HKEY_USERS, loaded[0].c_str()) == ERROR_SUCCESS) g_taken = loaded[0];
 }
 
 class UserHives : public ::testing::Test {
@@ -181,6 +193,30 @@ TEST_F(UserHives, LoggedOffUsersHiveFromAnExpandedPathIsCleanedAndUnloaded)
     EXPECT_EQ(KeepValueInFile(), L"yes");
 }
 
+// A hive that will not unload is named in the common library's log.
+TEST_F(UserHives, AHiveThatWillNotUnloadIsLogged)
+{
+    MakeHive(false);
+    const std::wstring sid = L"S-1-5-21-4444-4444-4444-" + kPid;
+    AddProfile(sid, dir / L"user", REG_SZ);
+    const std::wstring name = HiveName(sid), log = dir / L"common.log";
+    MachineLogConfig config("[AGSCommon]\r\nenabled=1\r\ntype=File\r\nfilter=*.AGSCommon.Warning\r\nformat=%l %m\r\n"
+                            "encoding=ANSI\r\nfilename=" + Narrow(log) + "\r\n");
+    g_taken.clear();
+    SetBeforeHiveUnload(TakeFirstLoaded);
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    ASSERT_EQ(g_taken, name) << "the profile's hive was not loaded, or did not unload for the test";
+    const std::vector<std::string> lines = SplitLines(ReadFileBytes(log));
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                  return line.rfind("Warning DeleteKeyFromAllUsers - Could not unload HKEY_USERS\\" + Narrow(name) +
+                                    ", error ", 0) == 0;
+              }),
+              lines.end())
+        << ReadFileBytes(log);
+}
+
 TEST_F(UserHives, MakerKeyWithOnlyValuesLeftGoesWithTheKey)
 {
     MakeHive(false);
@@ -197,6 +233,25 @@ TEST_F(UserHives, MakerKeyWithOnlyValuesLeftGoesWithTheKey)
     EXPECT_FALSE(KeyExists(HKEY_USERS, name));
 }
 
+// A run ended while it held a user's hive loaded left it under the call's
+// name: the next call takes it over, cleans it and unloads it.
+TEST_F(UserHives, HiveLeftLoadedByAnEndedRunIsTakenOverAndUnloaded)
+{
+    MakeHive(false);
+    const std::wstring sid = L"S-1-5-21-4444-4444-4444-" + kPid;
+    AddProfile(sid, dir / L"user", REG_SZ);
+    const std::wstring name = HiveName(sid);
+    ASSERT_EQ(RegLoadKeyW(HKEY_USERS, name.c_str(), hive.c_str()), ERROR_SUCCESS);
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    auto seen = std::find_if(g_seen.begin(), g_seen.end(), [&](const LoadedView& v) { return v.name == name; });
+    ASSERT_NE(seen, g_seen.end()) << "the hive left loaded was not taken over";
+    EXPECT_TRUE(seen->keyGone);
+    EXPECT_EQ(seen->keep, L"yes");
+    EXPECT_FALSE(KeyExists(HKEY_USERS, name)) << "hive left loaded";
+}
+
 TEST_F(UserHives, CurrentUsersHiveIsCleanedInPlace)
 {
     for (const std::wstring& k : {kKey + L"\\Settings", kOther}) {
@@ -209,6 +264,44 @@ TEST_F(UserHives, CurrentUsersHiveIsCleanedInPlace)
 
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kOther));
+}
+
+// A user may make his "Software\Zelmar" a registry link to another key: the
+// link goes itself, and nothing below the key it leads to.
+TEST_F(UserHives, AMakerKeyThatIsALinkGoesItselfAndItsTargetStays)
+{
+    win::Handle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+    BYTE buffer[256] = {};
+    DWORD bytes = 0;
+    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &bytes));
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid));
+    win::LocalMemory sidOwner(sid);
+    const std::wstring target = L"SOFTWARE\\zltest-linked-" + kPid;
+    win::Key made;
+    ASSERT_EQ(win::CreateKey(HKEY_CURRENT_USER, target + L"\\" + kKey, KEY_ALL_ACCESS, win::RegView::Native, made), 0);
+    made.reset();
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar", 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &raw, nullptr),
+              ERROR_SUCCESS)
+        << "a Software\\Zelmar of the prefix's own";
+    win::Key link(raw);
+    const std::wstring leadsTo = L"\\Registry\\User\\" + std::wstring(sid) + L"\\" + target;
+    ASSERT_EQ(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(leadsTo.data()),
+                             static_cast<DWORD>(leadsTo.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    link.reset();
+    ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey)) << "the link leads to the target";
+
+    DeleteKeyFromAllUsers(kKey.c_str());
+
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, target + L"\\" + kKey)) << "deleted through the link";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar\\" + kKey));
+    win::removal::RemoveKey(HKEY_CURRENT_USER, L"SOFTWARE\\Zelmar", win::RegView::Native);
+    win::DeleteTree(HKEY_CURRENT_USER, target, win::RegView::Native);
 }
 
 TEST_F(UserHives, ServiceAccountProfilesAreNeverLoaded)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a shipped program or library imports what the oldest Windows it
-# is for lacks, naming the file and the function; prints every finding.
+# is for lacks, naming the file and the function, or when a shipped program is
+# not marked terminal-server aware; prints every finding.
 #   check-imports.sh <list> <program, library or folder>...
 # A folder stands for every .exe and .dll in it. The list is
 # missing-on-oldest-windows.txt; the architecture of each file picks its column.
@@ -57,6 +58,14 @@ for file in "${files[@]}"; do
             break
           }
       }')
+  # A program not marked terminal-server aware is told a per-user Windows
+  # folder on a terminal server, and misses the system's tools there.
+  case $file in
+    *.exe | *.EXE)
+      if ! "$objdump" -p "$file" | grep TERMINAL_SERVICE_AWARE >/dev/null; then
+        out+=${out:+$'\n'}"$(basename "$file") ($arch) is not marked terminal-server aware"
+      fi ;;
+  esac
   if [ -n "$out" ]; then
     echo "$out"
     findings=$((findings + $(wc -l <<<"$out")))
@@ -64,7 +73,7 @@ for file in "${files[@]}"; do
 done
 
 if [ "$findings" -gt 0 ]; then
-  echo "check-imports: $findings import(s) the oldest Windows lacks, in ${#files[@]} files checked"
+  echo "check-imports: $findings finding(s) (imports the oldest Windows lacks, programs not marked terminal-server aware), in ${#files[@]} files checked"
   exit 1
 fi
-echo "check-imports: ${#files[@]} files checked, none imports what its oldest Windows lacks"
+echo "check-imports: ${#files[@]} files checked, none imports what its oldest Windows lacks, every program is terminal-server aware"

@@ -43,7 +43,7 @@ protected:
     void InstallAgent(const ScratchDir& folder, const wchar_t* bitmask = nullptr)
     {
         win::Key key;
-        win::CreateKey(HKEY_LOCAL_MACHINE, kConnectorKey, KEY_ALL_ACCESS, win::RegView::Native, key);
+        win::CreateKey(HKEY_LOCAL_MACHINE, kConnectorKey, KEY_ALL_ACCESS, win::RegView::Bit64, key);
         wchar_t temp[MAX_PATH] = {};
         GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
         ASSERT_EQ(folder.path().rfind(temp, 0), 0u);
@@ -195,7 +195,8 @@ TEST_F(LanguageSettings, ExportWritesRegistryFileLinesIntoTheWindowsFolder)
               "\"szPartnerDefaultLanguage\"=\"1031\"\r\n\"szAdminPreferredLanguage\"=\"deu\"\r\n");
 }
 
-TEST_F(LanguageSettings, RegistryModeWritesTheConnectorKeyIn64BitView)
+// The connector key lives in the 64-bit view: a setting written is the one read back.
+TEST_F(LanguageSettings, RegistryModeWritesTheConnectorKeyIn64BitViewWhereItIsRead)
 {
     EXPECT_FALSE(helper.SetPartnerSupportedLanguages(L"0101", false)) << "no connector key";
     win::Key key;
@@ -208,6 +209,8 @@ TEST_F(LanguageSettings, RegistryModeWritesTheConnectorKeyIn64BitView)
     EXPECT_EQ(value, L"0101");
     EXPECT_EQ(win::ReadString(key.get(), L"szAdminPreferredLanguage", value), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(FileExists(exportFile));
+    EXPECT_TRUE(helper.SetPartnerDefaultLanguage(1031, false));
+    EXPECT_EQ(helper.GetPartnerDefaultLanguage(), 1031u);
 }
 
 TEST_F(LanguageHelper, CountryAndUiLanguagesComeFromWindows)

@@ -1,3 +1,4 @@
+#include "LogAsync.h"
 #include "LogTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +99,62 @@ TEST(AsyncWriter, EveryQueuedLineReachesItsFileAtExit)
             break;
         }
     }
+}
+
+DWORD WINAPI ShutDown(void* writer)
+{
+    static_cast<AsyncWriter*>(writer)->Shutdown();
+    return 0;
+}
+
+// A batch waits for a synchronous writer of this process that has the same
+// file open, rather than giving up after the three tries of its open; once
+// shut-down has begun a line is refused, for its caller to write at once,
+// even while the logger thread still runs.
+TEST(AsyncWriter, ABatchWaitsForASynchronousWriterAndALateLineIsRefused)
+{
+    ScratchDir dir(L"async-collision");
+    const std::wstring path = dir / L"shared.log";
+    AsyncWriter writer;
+    win::Handle stopper;
+    auto line = [&](const char* text) {
+        std::unique_ptr<QueueRecord> record = writer.NewRecord();
+        record->encoding = EncodingAnsi;
+        record->path = path;
+        record->text = text;
+        record->truncatePercent = 20;
+        record->limit = kNoSizeLimit;
+        return record;
+    };
+    {
+        // A synchronous writer in the middle of its write: the lock taken, the file open without write sharing.
+        win::Lock busy(FileWriteLock());
+        win::Handle open(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(open);
+        ASSERT_TRUE(writer.Enqueue(line("queued\r\n")));  // the first line goes at once
+        Sleep(300);
+        // Shut-down begins on another thread, which then waits for the lock as the logger thread does.
+        stopper.reset(CreateThread(nullptr, 0, &ShutDown, &writer, 0, nullptr));
+        ASSERT_TRUE(stopper);
+        Sleep(200);
+        EXPECT_FALSE(writer.Enqueue(line("late\r\n"))) << "a line taken after shut-down began";
+    }
+    EXPECT_EQ(NextContent(path, "", 3000), "queued\r\n");
+    EXPECT_EQ(WaitForSingleObject(stopper.get(), 5000), WAIT_OBJECT_0);
+}
+
+// Lines logged after the process-wide writer shut down at exit (from an exit
+// handler that runs after it) are written at once, not queued and lost.
+TEST(AsyncWriter, LinesAfterShutdownAtExitAreWrittenAtOnce)
+{
+    MachineLogConfig config(
+        "[LOGCFG]\r\nloggingmode=1\r\n"
+        "[file]\r\nenabled=1\r\ntype=File\r\nfilter=*.*.Info\r\nformat=%m\r\nencoding=ANSI\r\nfilename=late.log\r\n");
+    ScratchDir work(L"async-late");
+    ScopedEnv deflogdir(L"DEFLOGDIR", work.path());
+    EXPECT_EQ(RunAndWait(L"\"" + ProgramDir() + L"\\logging_child.exe\" --late-lines 3", work.path()), 0u);
+    EXPECT_EQ(SplitLines(ReadFileBytes(work / L"late.log")),
+              (std::vector<std::string>{"first", "line 0", "line 1", "line 2", "late 0", "late 1", "late 2"}));
 }
 
 }  // namespace

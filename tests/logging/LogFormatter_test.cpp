@@ -77,6 +77,16 @@ TEST(LogFormatter, NumbersNamesAndSource)
     EXPECT_EQ(f.Line(L"%l"), "Debug");
 }
 
+// A logging statement records its source file relative to the project, never
+// with the folders of the machine that built it.
+TEST(LogFormatter, StatementsRecordTheirSourceRelativeToTheProject)
+{
+    FixedEvent f;
+    f.event.sourceFile = LOGLIB_EVENT(Info, _T("AGSCommon")).sourceFile;
+    EXPECT_EQ(f.Line(L"%+s"), "tests/logging/LogFormatter_test.cpp");
+    EXPECT_EQ(f.Line(L"%s"), "LogFormatter_test.cpp");
+}
+
 TEST(LogFormatter, MessageIsUtf8InEveryEncodingAndBladeFollowsTheEncoding)
 {
     FixedEvent f;

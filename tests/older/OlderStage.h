@@ -38,6 +38,25 @@ private:
     const stage::Snapshot& before_;
 };
 
+// A snapshot kept in a file between the phases of a test, as UTF-8.
+inline std::string Utf8(const std::wstring& text)
+{
+    std::string bytes(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                          nullptr, nullptr),
+                      '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(),
+                        static_cast<int>(bytes.size()), nullptr, nullptr);
+    return bytes;
+}
+
+inline std::wstring Wide(const std::string& bytes)
+{
+    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), text.data(),
+                        static_cast<int>(text.size()));
+    return text;
+}
+
 // Whether any listed item contains text.
 inline bool Mentions(const std::vector<std::wstring>& list, const std::wstring& text)
 {

@@ -38,24 +38,6 @@ std::vector<std::wstring> Ignored()
     return {kApp + L"\\Uprooter.log", kCaller + L"\\Uprooter.log", kRecord, kComLog, kDefender, kBefore};
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    std::string bytes(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr),
-                      '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(),
-                        static_cast<int>(bytes.size()), nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring Wide(const std::string& bytes)
-{
-    std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), static_cast<int>(bytes.size()), text.data(),
-                        static_cast<int>(text.size()));
-    return text;
-}
-
 std::string Listed(const std::vector<std::wstring>& items)
 {
     std::string text;

@@ -270,9 +270,25 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
                  "Deviations detected in VBScript and/or JavaScript registrations were fixed successfully",
                  "Supressing Reboot as per Command Line", "Closing logfile object: *", "Closing logfile object: *"}));
 
-    // The suite's main keys are gone.
+    // The time budget: one line per step in the road's order, then the whole
+    // road. The uninstallers are children; the service stop polls.
+    const std::string split = " took * ms (waiting for children * ms, fixed waits * ms, own work * ms)";
+    std::vector<std::string> steps;
+    for (const char* step : {"component discovery", "RemoveTarvoFirewall", "RestoreDefenderState", "CloseTrayPrograms",
+                             "StopAgentServices", "RunComponentUninstallers", "UnregisterComponentFiles",
+                             "CleanMisDirectories", "RemoveStartupEntries", "the suite's keys", "removeProduct",
+                             "CheckAndRestoreScriptEngines"})
+        steps.push_back(std::string("Uprooter.Exe, Timing: ") + step + split);
+    EXPECT_TRUE(ContainsInOrder(runLog, steps));
+    EXPECT_GT(StepTime(runLog, "RunComponentUninstallers", "waiting for children"), 0);
+    EXPECT_GT(StepTime(runLog, "StopAgentServices", "fixed waits"), 0);
+    EXPECT_EQ(StepTime(runLog, "RemoveStartupEntries", "waiting for children"), 0);
+    for (const std::string& line : runLog)
+        if (line.find("Timing: ") != std::string::npos) std::cout << line << "\n";
+
+    // The suite's main keys are gone, and so is the mark of a removal under way.
     for (win::RegView view : stage::Views())
-        for (const wchar_t* key : {kMainKey, kFirewallKey})
+        for (const wchar_t* key : {kMainKey, kFirewallKey, L"SOFTWARE\\Zelmar Uprooter"})
             EXPECT_FALSE(MachineKeyExists(key, view)) << Narrow(key) << " is still there";
 
     // The engines are the system's again, in each view.
@@ -366,6 +382,16 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
         EXPECT_FALSE(Mentions(audit.stillPresent, L"is still loaded")) << described;
         EXPECT_FALSE(Mentions(audit.plantedMissing, L"NTUSER.DAT")) << described;
 
+        // The suite's service account went when the agent folder was
+        // unregistered (Wine knows no such account, and its deletion is a stub
+        // that succeeds), and with it gone, its profile folder, which the
+        // removal layer protects among the profiles, went too.
+        EXPECT_TRUE(ContainsInOrder(runLog, {"reloUni::unRegFileFromMask: Searching for: *tvUsrSrv*.exe",
+                                             "No SID for user <ZelmarMQLUser>", "Success removing user ZelmarMQLUser",
+                                             "Cleaning up ZelmarMQLUser profile dir"}))
+            << ReadFileBytes(app_ + L"\\Uprooter.log");
+        EXPECT_FALSE(Mentions(audit.stillPresent, L"\\ZelmarMQLUser")) << described;
+
         // The web-safety component's uninstaller ran as registered, its module
         // was unregistered in-process, and its keys and records are gone.
         const std::wstring webSafety = stage::OlderInstallFolder() + L"\\BrowseProtection";
@@ -403,13 +429,17 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
         }
     }
 
-    // A second run on the cleaned machine harms nothing. Without the suite's
-    // main key the agent's version reads as the newer suite's, so Uprooter
-    // takes that road; with no Sweeper.exe beside it, it stops there.
+    // A second run on the cleaned machine harms nothing and says so. Without
+    // the suite's main key, the marker or the suite's core key the agent's
+    // version reads as the newer suite's, so Uprooter takes that road; with no
+    // Sweeper.exe beside it, it stops there.
     DeleteFileW(calls_.c_str());
     EXPECT_EQ(Run(), 0u) << "Uprooter's exit code on the cleaned machine";
     const std::vector<std::string> again = SplitLines(ReadFileBytes(caller_ + L"\\Uprooter.log"));
-    EXPECT_TRUE(ContainsInOrder(again, {"Uninstalling older product", "Starting Uprooter...", "Uninstalling newer product",
+    EXPECT_TRUE(ContainsInOrder(again, {"Uninstalling older product", "Starting Uprooter...",
+                                        "Agent version not found and no unfinished removal of the older product: "
+                                        "nothing of it to remove",
+                                        "Uninstalling newer product",
                                         "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2"}));
     EXPECT_FALSE(FileExists(calls_)) << "Defender was asked again";
     const stage::Audit second = Audit();

@@ -17,6 +17,11 @@ create)
   ln -s ../../../target "$root/install/Endpoint/sub/linked"  # a link inside a tree
   ln -s ../target "$root/install/EndpointLink"               # a tree that is a link
   ln -s target "$root/via"                                   # a link in the middle of a path
+  mkdir -p "$root/swap/tree/sub" "$root/swap/victim/inner"   # a tree whose folder a test swaps for
+  echo suite >"$root/swap/tree/sub/own.txt"                  # the spare link during the walk
+  echo precious >"$root/swap/victim/precious.txt"
+  echo precious >"$root/swap/victim/inner/victim.txt"
+  ln -s "$root/swap/victim" "$root/swap/spare"                # absolute: it is moved into the tree
   ;;
 remove)
   rm -rf "$root"

@@ -2,6 +2,7 @@
 
 #include "SweeperTestSupport.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <regex>
 
@@ -97,6 +98,19 @@ bool Matches(const std::string& pattern, const std::string& text)
                                          << " of the expected sequence) in order; the log holds:" << found;
 }
 
+long StepTime(const std::vector<std::string>& lines, const std::string& step, const std::string& part)
+{
+    const std::string head = "Timing: " + step + " took ";
+    for (const std::string& line : lines) {
+        const size_t at = line.find(head);
+        if (at == std::string::npos) continue;
+        const size_t figure = part == "took" ? at + head.size() - 5 : line.find(part + " ", at + head.size());
+        if (figure == std::string::npos) return -1;
+        return std::strtol(line.c_str() + figure + part.size() + 1, nullptr, 10);
+    }
+    return -1;
+}
+
 void LayOutSweeper(const std::wstring& folder, const std::string& config)
 {
     const std::wstring suite = L"\\testbed\\sweeper-suite\\";
@@ -110,13 +124,26 @@ void LayOutSweeper(const std::wstring& folder, const std::string& config)
     }
 }
 
+void LayOutShipped(const std::wstring& folder)
+{
+    const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
+        {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
+        {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
+        {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
+        {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
+        {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
+    for (const auto& [from, name] : shipped)
+        ASSERT_TRUE(CopyFileW(from.c_str(), (folder + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+}
+
 RunResult RunSweeperIn(const std::wstring& folder, const std::wstring& arguments, const std::wstring& tempFolder,
                        DWORD timeoutMs)
 {
     TempFolderOverride temp(tempFolder);
     RunResult result;
     result.exitCode = RunAndWait(L"\"" + folder + L"\\Sweeper.exe\" " + arguments, folder, timeoutMs);
-    result.messages = LogMessages(tempFolder);
+    for (std::string& message : LogMessages(tempFolder))
+        (message.rfind("Timing: ", 0) == 0 ? result.times : result.messages).push_back(std::move(message));
     return result;
 }
 

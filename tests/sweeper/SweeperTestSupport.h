@@ -37,13 +37,22 @@ std::vector<std::wstring> LogFiles(const std::wstring& tempFolder);
 ::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,
                                            const std::vector<std::string>& expected);
 
+// A figure of the time line of a step ("Timing: <step> took ..."): part is
+// "took", "waiting for children", "fixed waits" or "own work". -1 when the
+// line is missing.
+long StepTime(const std::vector<std::string>& lines, const std::string& step, const std::string& part);
+
 // A folder holding Sweeper.exe, the given SweeperConfig.xml (none when empty)
 // and both Guardswitch stand-ins.
 void LayOutSweeper(const std::wstring& folder, const std::string& config);
 
+// What ships in dist/, from the build trees, copied into folder (ASSERT on failure).
+void LayOutShipped(const std::wstring& folder);
+
 struct RunResult {
     DWORD exitCode = 0;
-    std::vector<std::string> messages;
+    std::vector<std::string> messages;  // without the time lines
+    std::vector<std::string> times;     // "Timing: ..." lines, whose figures differ from run to run
 };
 // Runs <folder>\Sweeper.exe with arguments, logging into <tempFolder>\ZelmarLogs.
 // A run that outlasts timeoutMs is stopped (exit code 0xFFFFFFFE).

@@ -285,6 +285,12 @@ TEST_F(SweeperProgram, MissingConfigurationRunsCleanWithNoEntries)
                                         "Commandline :   ", "Removing Modules", "Removed Modules",
                                         "Removing Dependencies", "No Dependencies are configured to uninstall);",
                                         "Removed Dependencies", "Clean uninstallation completed successfully"}));
+    // The run's time budget: the start, then the whole run, each split.
+    ASSERT_EQ(r.times.size(), 2u);
+    const std::string split =
+        " took [0-9]+ ms \\(waiting for children [0-9]+ ms, fixed waits [0-9]+ ms, own work [0-9]+ ms\\)";
+    EXPECT_TRUE(std::regex_match(r.times[0], std::regex("Timing: start and configuration" + split))) << r.times[0];
+    EXPECT_TRUE(std::regex_match(r.times[1], std::regex("Timing: Sweeper" + split))) << r.times[1];
 }
 
 TEST_F(SweeperProgram, SilentSwitchIsMatchedByWholeTokenInAnyCase)

@@ -80,15 +80,7 @@ protected:
     void SetUp() override
     {
         for (const std::wstring& folder : {app_, caller_, temp_}) CreateDirectoryW(folder.c_str(), nullptr);
-        // What ships in dist/, from the build trees.
-        const std::vector<std::pair<std::wstring, std::wstring>> shipped = {
-            {X86Tree() + L"\\uprooter\\Uprooter.exe", L"Uprooter.exe"},
-            {X86Tree() + L"\\sweeper\\Sweeper.exe", L"Sweeper.exe"},
-            {X86Tree() + L"\\sweeper\\SweeperConfig.xml", L"SweeperConfig.xml"},
-            {X86Tree() + L"\\guardswitch\\Guardswitch_x86.exe", L"Guardswitch_x86.exe"},
-            {X64Tree() + L"\\guardswitch\\Guardswitch_x64.exe", L"Guardswitch_x64.exe"}};
-        for (const auto& [from, name] : shipped)
-            ASSERT_TRUE(CopyFileW(from.c_str(), (app_ + L"\\" + name).c_str(), FALSE)) << Narrow(from);
+        ASSERT_NO_FATAL_FAILURE(LayOutShipped(app_));
         ASSERT_TRUE(CopyFileW((X86Tree() + L"\\testbed\\stub\\launcher.exe").c_str(),
                               (caller_ + L"\\launcher.exe").c_str(), FALSE));
 
@@ -197,6 +189,15 @@ TEST_F(TypicalRun, UprooterRemovesTheNewerSuiteAndNothingElse)
     EXPECT_TRUE(ContainsInOrder(sweeper, {"Starting Sweeper", "Removing Endpoint Antivirus", "Removing AGS Connector",
                                           "Removing Endpoint Guard Platform", "Removing Endpoint Common Installer",
                                           "Removed Dependencies", "Clean uninstallation completed successfully"}));
+    // The time budget: Sweeper and the agent's package are Uprooter's
+    // children, each package Sweeper's.
+    EXPECT_GT(StepTime(runLog, "LaunchCleanupUtility", "waiting for children"), 0);
+    EXPECT_GT(StepTime(runLog, "RemoveAgentAfterHostCommon", "waiting for children"), 0);
+    EXPECT_GT(StepTime(sweeper, "module Endpoint Antivirus", "waiting for children"), 0) << Lines(sweeper);
+    EXPECT_GE(StepTime(sweeper, "Sweeper", "took"), StepTime(sweeper, "module Endpoint Antivirus", "took"));
+    for (const auto* log : {&runLog, &sweeper})
+        for (const std::string& line : *log)
+            if (line.find("Timing: ") != std::string::npos) std::cout << line << "\n";
     std::vector<std::wstring> packageLogs;
     for (const std::wstring& name : LogFiles(temp_))
         if (name.rfind(L"Zelmar_Endpoint_Sweeper__", 0) == 0) packageLogs.push_back(name.substr(25, 4));

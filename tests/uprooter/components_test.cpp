@@ -1,6 +1,7 @@
 // Component discovery, the search path and the suite's own uninstallers, with
 // real keys, real folders under Program Files and recording stand-ins.
 #include "ComponentStage.h"
+#include "PendingDeletions.h"
 #include "PlatformInfo.h"
 
 #include <gtest/gtest.h>
@@ -116,7 +117,11 @@ TEST_F(Components, UninstallersRunInOrderWithTheirCommandLinesAndTheCacheGoes)
                          "AGSQUELLOR_Uninstall.log\" -x grds.xml OAS ScriptScan EmailScan"}));
     const std::string log = Logged();
     EXPECT_NE(log.find("Launching " + Narrow(installer) + kDrivers + "\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Deleting SYSCORE install cache " + Narrow(cache) + "\r\n"), std::string::npos) << log;
+    // The cache goes through Nukedir, each step in the run log.
+    EXPECT_NE(log.find("Deleting SYSCORE install cache " + Narrow(cache) + "\r\nNukedir - Begin deletion of directory " +
+                       Narrow(cache) + "\r\n"),
+              std::string::npos)
+        << log;
     EXPECT_EQ(GetFileAttributesW(cache.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(FileExists(installer));  // the suite's folders are the folder clean-up's
 }
@@ -136,6 +141,22 @@ TEST_F(Components, WithoutTheCoreKeyOnlyTheCoreProgramGoes)
     EXPECT_FALSE(FileExists(core));
     EXPECT_TRUE(FileExists(cache + L"\\grds.xml"));
     EXPECT_EQ(Logged().find("Deleting SYSCORE"), std::string::npos);
+
+    // A core program that is loaded is moved aside: its name is free at once,
+    // and the moved file waits for the restart.
+    Place(cache, L"zlmhidin.exe");
+    PendingList pending;
+    {
+        win::Module loaded(LoadLibraryExW(core.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+        ASSERT_TRUE(loaded);
+        ASSERT_FALSE(DeleteFileW(core.c_str())) << "a loaded program can be deleted here";
+        uni->RunComponentUninstallers();
+    }
+    EXPECT_FALSE(FileExists(core));
+    WIN32_FIND_DATAW data;
+    win::FindHandle aside(FindFirstFileW((cache + L"\\uni*.tmp").c_str(), &data));
+    EXPECT_TRUE(aside) << "not moved aside in its folder";
+    EXPECT_EQ(Logged().find("pending operation set"), std::string::npos) << Logged();
 }
 
 // CommonFilesDir taken away for the life of a test (32-bit view, as Uprooter
@@ -168,7 +189,8 @@ TEST_F(Components, CoreFolderFromTheRegistryOfThisBitnessAndAHostileOneRefused)
 {
     keys.Make(kMain);
     keys.Make(kCore);
-    const std::wstring mine = dir / L"core", other = dir / L"other";
+    // A core folder among the suite's folders; another one elsewhere.
+    const std::wstring mine = install + L"\\Core", other = dir / L"other";
     Place(mine, L"zlmhidin.exe");
     Place(other, L"zlmhidin.exe");
     const bool wow64 = IsWow64();
@@ -188,6 +210,13 @@ TEST_F(Components, CoreFolderFromTheRegistryOfThisBitnessAndAHostileOneRefused)
                        "GetSyscoreDir - found value to be " + Narrow(mine) + "\r\n"),
               std::string::npos)
         << log;
+
+    // A folder outside the suite's, though no protected one, starts nothing.
+    win::WriteString(keys.keys.back()->get(), wow64 ? L"szInstallDir64" : L"szInstallDir32", other);
+    noCommonFiles.Remove();
+    uni->RunComponentUninstallers();
+    EXPECT_EQ(Recorded().size(), 1u);
+    EXPECT_NE(Logged().find("zlmhidin.exe: outside the folders it may lie in\r\n"), std::string::npos) << Logged();
 
     // A drive root is no suite folder: a program planted there is not run.
     const std::wstring planted = L"C:\\zlmhidin.exe";

@@ -170,20 +170,32 @@ TEST_F(DefenderRestore, WindowsXpFindsTheLibraryThroughTheInstalledComponent)
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Windows Defender not installed...") << "without the component:" << Shown(lines);
 
-    const std::wstring elsewhere = scratch_ / L"MpClient.dll";
-    ASSERT_TRUE(CopyFileW(library_.c_str(), elsewhere.c_str(), FALSE));
-    {
+    // The component names Windows Defender's own library: it is loaded.
+    const auto component = [](const std::wstring& library) {
         win::Key key;
-        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, kXpComponentKey, KEY_SET_VALUE, win::RegView::Native, key), ERROR_SUCCESS);
-        ASSERT_EQ(win::WriteString(key.get(), L"4F57260AB42358E4596E782BDC274910", elsewhere), ERROR_SUCCESS);
-    }
+        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, kXpComponentKey, KEY_SET_VALUE, win::RegView::Native, key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(win::WriteString(key.get(), L"4F57260AB42358E4596E782BDC274910", library), ERROR_SUCCESS);
+    };
+    component(library_);
     DeleteFileW(log_.c_str());
     lines = Run();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "Detected WinXP or Win2K3Server...Trying to see if Windows Defender installed..."),
               lines.end())
         << Shown(lines);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Loading Windows Defender library " + Narrow(elsewhere) + " "),
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Loading Windows Defender library " + Narrow(library_) + " "),
+              lines.end())
+        << Shown(lines);
+
+    // A library anywhere else is not loaded, whatever its name.
+    const std::wstring elsewhere = scratch_ / L"MpClient.dll";
+    ASSERT_TRUE(CopyFileW(library_.c_str(), elsewhere.c_str(), FALSE));
+    component(elsewhere);
+    DeleteFileW(log_.c_str());
+    lines = Run();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Refusing to load " + Narrow(elsewhere) + ": outside the folders it may lie in"),
               lines.end())
         << Shown(lines);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"WDStatus -> 0", "WDEnable 1"}));

@@ -4,6 +4,7 @@
 // of every start can be read back.
 #include "ComponentStage.h"
 #include "Firewall.h"
+#include "PlatformInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -318,6 +319,50 @@ TEST_F(Firewalls, ConsumerEditionApiPackagesAndHostIntrusionFirewallInOrder)
     EXPECT_TRUE(KeyExists(L"SOFTWARE\\Zelmar\\OtherProduct"));
     EXPECT_TRUE(FileExists(appData + L"\\Zelmar\\other-product.txt"));
     EXPECT_TRUE(FileExists(module));  // the module list's files are the folder clean-up's
+}
+
+// The recorded common-files folder made one that expands beyond a path's
+// length, so that neither the shell nor the registry's reading knows one; put
+// back afterwards.
+class UnknownCommonFiles {
+public:
+    UnknownCommonFiles()
+    {
+        win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_ALL_ACCESS,
+                     win::RegView::Native, key_);
+        had_ = win::ReadString(key_.get(), L"CommonFilesDir", value_, &type_) == ERROR_SUCCESS;
+        win::WriteString(key_.get(), L"CommonFilesDir", L"%ZL_COMMON_TOO_LONG%", REG_EXPAND_SZ);
+    }
+    ~UnknownCommonFiles()
+    {
+        if (had_) win::WriteString(key_.get(), L"CommonFilesDir", value_, type_);
+        else RegDeleteValueW(key_.get(), L"CommonFilesDir");
+    }
+
+private:
+    ScopedEnv tooLong_{L"ZL_COMMON_TOO_LONG", L"C:\\" + std::wstring(300, L'c')};
+    win::Key key_;
+    std::wstring value_;
+    DWORD type_ = REG_SZ;
+    bool had_ = false;
+};
+
+// Without a common-files folder the common installer is not started, but the
+// intrusion monitor's RunOnce value goes all the same.
+TEST_F(Firewalls, TheRunOnceValueGoesWithoutACommonFilesFolder)
+{
+    PlantValue(kRunOnce, L"InstIlApi", L"again");
+    {
+        UnknownCommonFiles unknown;
+        ASSERT_EQ(GetSpecialFolder(2), L"") << "the common-files folder is still known";
+        EXPECT_TRUE(RemovePersonalFirewallPlus(*uni));
+    }
+    EXPECT_FALSE(ValueExists(kRunOnce, L"InstIlApi"));
+    EXPECT_NE(
+        Logged().find("Checking if need to delete the InstIlApi runonce key\r\nDeleted the InstIlApi runonce key!\r\n"),
+        std::string::npos)
+        << Logged();
+    EXPECT_TRUE(Recorded().empty());
 }
 
 TEST_F(Firewalls, HostIntrusionFirewallNotInstalledThenRunWithoutATemporaryFolder)

@@ -5,7 +5,10 @@
 #include "FolderCleanup.h"
 #include "PendingDeletions.h"
 #include "PlatformInfo.h"
+#include "Registry.h"
+#include "Removal.h"
 #include "Scratch.h"
+#include "ServiceAccount.h"
 #include "UserHives.h"
 
 #include <gtest/gtest.h>
@@ -194,15 +197,33 @@ TEST_F(MachineFolders, ProgramFolderKeepsForeignProducts)
 
 // Every folder in the profiles folder is protected by the removal layer, so
 // the service account's profile stays; the step neither fails nor goes around it.
-TEST_F(MachineFolders, ServiceProfileIsLeftToTheRemovalLayer)
+// A look-up that finds the service account (with a SID Wine knows), as long as it exists.
+BOOL WINAPI AccountStillThere(LPCWSTR, LPCWSTR, PSID sid, LPDWORD sidBytes, LPWSTR domain, LPDWORD domainChars,
+                              PSID_NAME_USE use)
+{
+    return LookupAccountNameW(nullptr, L"Everyone", sid, sidBytes, domain, domainChars, use);
+}
+
+// The removal layer protects every profile folder: the service account's own
+// goes only once the account is gone (Wine knows no such account).
+TEST_F(MachineFolders, ServiceProfileGoesOnlyOnceTheAccountIsGone)
 {
     Add(profile, L"Local Settings");
+    AccountCalls calls = SetAccountCalls({});
+    SetAccountCalls({&AccountStillThere, calls.openPolicy, calls.removeAccountRights, calls.userDel});
     removeMQLUserDroppings(*uni);
+    SetAccountCalls(calls);
     EXPECT_TRUE(FileExists(profile + L"\\Local Settings\\inner\\content.txt"));
     EXPECT_NE(Logged().find("Cleaning up ZelmarMQLUser profile dir\r\nNukedir - Refused to delete directory " +
                             Narrow(profile)),
               std::string::npos)
         << Logged();
+
+    removeMQLUserDroppings(*uni);
+    EXPECT_FALSE(IsFolder(profile)) << Logged();
+    // Only while it was removed: the place is protected again.
+    ASSERT_TRUE(CreateDirectoryW(profile.c_str(), nullptr));
+    EXPECT_EQ(win::removal::Judge(profile).verdict, win::removal::Verdict::Protected);
 }
 
 TEST_F(MachineFolders, SharedDataFolderOnlyWithCompleteCleanup)
@@ -244,9 +265,32 @@ TEST_F(MachineFolders, CommonFilesPassesFollowTheWindowsBitness)
     EXPECT_EQ(Count(log, "Expanded %CommonProgramFiles(x86)% to ["), x64Passes);
     if (IsWow64()) {
         EXPECT_FALSE(IsFolder(native + L"\\installer"));
-        // Left for the restart whether it is there or not.
-        EXPECT_NE(PendingList::Position(native + L"\\ZuzadaZozi\\trust_catcache"), std::wstring::npos);
+        // Registered for the restart only when it is there: a path registered
+        // before it exists could be made a link to anything by the restart.
+        EXPECT_EQ(PendingList::Position(native + L"\\ZuzadaZozi\\trust_catcache"), std::wstring::npos);
     }
+}
+
+// 64-bit Windows before Windows 7 have no "CommonProgramW6432": the second
+// pass takes the 64-bit Common Files from the registry's 64-bit view.
+TEST_F(MachineFolders, SecondCommonFilesPassWithoutTheWindows7Variable)
+{
+    if (!IsWow64()) GTEST_SKIP() << "only 64-bit Windows has the second pass";
+    const std::wstring native = Expanded(L"%CommonProgramW6432%");
+    win::Key key;
+    wchar_t recorded[MAX_PATH] = {};
+    ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ,
+                           win::RegView::Bit64, key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(win::ReadStringInto(key.get(), L"CommonFilesDir", recorded, MAX_PATH), ERROR_SUCCESS);
+    ASSERT_EQ(_wcsicmp(recorded, native.c_str()), 0) << "the registry and the variable disagree";
+    Add(native + L"\\Zelmar", L"installer");
+    SetEnvironmentVariableW(L"CommonProgramW6432", nullptr);
+    uni->CleanMisDirectories();
+    SetEnvironmentVariableW(L"CommonProgramW6432", native.c_str());
+    const std::string log = Logged();
+    EXPECT_EQ(Count(log, "Expanded %CommonProgramW6432% to [" + Narrow(native) + "]"), 1u) << log;
+    EXPECT_FALSE(IsFolder(native + L"\\Zelmar\\installer"));
 }
 
 }  // namespace

@@ -22,6 +22,9 @@ std::string TimedOut(int remaining)
     return "Uprooter.Exe, Timed out. " + std::to_string(remaining) + " seconds remains before we give up.";
 }
 
+// The path in quotes, as a command line holds a program with a blank.
+std::string Quoted(const std::wstring& path) { return std::string("\"").append(Narrow(path)).append("\""); }
+
 Lines operator+(Lines a, const Lines& b)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -82,7 +85,7 @@ TEST_F(LaunchAndWaitTest, LongPathWithABlankIsQuotedSoAPlantedProgramCannotRun)
         record(L"ZL_WINDOWED_RECORD", plantRecord);
 
     EXPECT_TRUE(LaunchAndWait(tool, L"/x", log, 0));
-    const std::string quoted = "\"" + Narrow(tool) + "\" /x";
+    const std::string quoted = Quoted(tool) + " /x";
     EXPECT_EQ(Logged(), Lines{kTrying + quoted} + kStarted + Lines{kCompleted});
     EXPECT_EQ(Starts(), Lines{quoted});
     EXPECT_FALSE(FileExists(plantRecord)) << ReadFileBytes(plantRecord);
@@ -94,12 +97,47 @@ TEST_F(LaunchAndWaitTest, LongPathWithABlankIsQuotedSoAPlantedProgramCannotRun)
     EXPECT_EQ(Starts().back(), Narrow(plain) + " /y");
 }
 
+// A stored command such as "C:\Program Files\X\uninst.exe /S" runs its
+// program with its arguments, never "C:\Program.exe"; a quoted one runs as
+// written; one whose program cannot be told apart runs nothing.
+TEST_F(LaunchAndWaitTest, AnUnquotedCommandRunsItsProgramNeverAShorterPrefix)
+{
+    const std::wstring planted = dir / L"Zl.exe", plantRecord = dir / L"planted.txt";
+    ASSERT_TRUE(CopyFileW(BuildPath(L"testbed\\windowed\\windowed.exe").c_str(), planted.c_str(), FALSE));
+    ScopedEnv windows(L"ZL_WINDOWED_WINDOWS", L"0"), life(L"ZL_WINDOWED_LIFE_MS", L"0"),
+        record(L"ZL_WINDOWED_RECORD", plantRecord);
+
+    EXPECT_TRUE(LaunchAndWait(tool + L" /S", nullptr, log, 0));
+    EXPECT_TRUE(LaunchAndWait(L"\"" + tool + L"\" /quiet", L"/x", log, 1));
+    EXPECT_FALSE(LaunchAndWait(tools + L"\\tool /S", nullptr, log, 0));
+    const std::string quoted = Quoted(tool);
+    EXPECT_EQ(Starts(), (Lines{quoted + " /S", quoted + " /quiet /x"}));
+    EXPECT_FALSE(FileExists(plantRecord)) << ReadFileBytes(plantRecord);
+    const Lines logged = Logged();
+    ASSERT_EQ(logged.size(), 2 * (kStarted.size() + 2) + 3);
+    EXPECT_EQ(Lines(logged.end() - 3, logged.end()),
+              (Lines{kTrying + Narrow(tools) + "\\tool /S",
+                     "Uprooter.Exe, Refusing to launch " + Narrow(tools) + "\\tool /S: not a full local path", kError}));
+}
+
+// A program outside the folders the caller allows does not start.
+TEST_F(LaunchAndWaitTest, AProgramOutsideTheAllowedFoldersIsRefused)
+{
+    EXPECT_FALSE(LaunchAndWait(tool, L"/x", log, 0, LaunchScope{{dir / L"elsewhere"}}));
+    EXPECT_TRUE(LaunchAndWait(tool, L"/y", log, 0, LaunchScope{{tools}}));
+    EXPECT_EQ(Starts(), Lines{Quoted(tool) + " /y"});
+    const Lines logged = Logged();
+    ASSERT_GE(logged.size(), 3u);
+    EXPECT_EQ(logged[1], "Uprooter.Exe, Refusing to launch " + Narrow(tool) + ": outside the folders it may lie in");
+    EXPECT_EQ(logged[2], kError);
+}
+
 TEST_F(LaunchAndWaitTest, MissingProgramFailsAtCreationWithTheErrorLine)
 {
     const std::wstring missing = tools + L"\\missing.exe";
     EXPECT_FALSE(LaunchAndWait(missing, L"/x", log, 1));
     EXPECT_FALSE(LaunchAndWait(dir / L"missing.exe", nullptr, log, 0));
-    EXPECT_EQ(Logged(), (Lines{kTrying + "\"" + Narrow(missing) + "\" /x", kError,
+    EXPECT_EQ(Logged(), (Lines{kTrying + Quoted(missing) + " /x", kError,
                                kTrying + Narrow(dir / L"missing.exe"), kError}));
     EXPECT_TRUE(Starts().empty());
 }
@@ -107,11 +145,14 @@ TEST_F(LaunchAndWaitTest, MissingProgramFailsAtCreationWithTheErrorLine)
 struct DelayedSet {
     HANDLE event;
     DWORD delayMs;
+    std::wstring started;  // the child's record: the delay counts from its start
 };
 
 DWORD WINAPI SetLater(void* context)
 {
     auto* job = static_cast<DelayedSet*>(context);
+    // A process start takes a good part of a second under emulation.
+    for (int tries = 0; tries < 6000 && !FileExists(job->started); ++tries) Sleep(10);
     Sleep(job->delayMs);
     SetEvent(job->event);
     return 0;
@@ -122,7 +163,7 @@ TEST_F(LaunchAndWaitTest, ChildRunningTwoAndAHalfSecondsGivesTwoTimeOutLines)
     const std::wstring name = L"zl-launch-release-" + std::to_wstring(GetCurrentProcessId());
     win::Handle release(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
     ScopedEnv wait(L"ZL_STUB_WAIT", name);
-    DelayedSet job{release.get(), 2500};
+    DelayedSet job{release.get(), 2500, starts};
     win::Handle setter(CreateThread(nullptr, 0, SetLater, &job, 0, nullptr));
     EXPECT_TRUE(LaunchAndWait(tool, L"/x", log, 1));
     WaitForSingleObject(setter.get(), INFINITE);

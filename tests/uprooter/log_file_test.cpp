@@ -88,6 +88,28 @@ TEST_F(RunLogFile, InstanceThatCouldNotOpenDropsEverythingEvenAfterAPathChange)
     EXPECT_FALSE(FileExists(path));
 }
 
+// The log lands beside the starting program, where a user may have placed a
+// second name of another file: that file is never written.
+TEST_F(RunLogFile, AFileWithASecondNameIsNotWritten)
+{
+    const std::wstring victim = dir / L"victim.txt";
+    ASSERT_TRUE(WriteFileBytes(victim, "precious"));
+    ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+    {
+        CLogFile log;
+        log = path;
+        EXPECT_FALSE(log.Open());
+        log.Log(L"line");
+    }
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+    // With the second name gone, the same path is an ordinary log again.
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    CLogFile log;
+    log = path;
+    EXPECT_TRUE(log.Open());
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+}
+
 TEST_F(RunLogFile, TwoInstancesOnOnePathInterleaveWholeLinesInCallOrder)
 {
     CLogFile a, b;

@@ -201,6 +201,14 @@ TEST_F(ProgramGroups, HostileEntriesAreRefusedAndDeleteNothing)
     Record(L"\\", L"..\\", L"Programs");
     RemoveProgramGroups(*uni);
     ExpectForeignIntact();
+    // Recorded values reach only the suite's groups, never another product's.
+    Record(L"\\", L"Other Vendor\\", L"Other Tool");
+    RemoveProgramGroups(*uni);
+    ExpectForeignIntact();
+    EXPECT_NE(Logged().find("RemoveProgramGroups - Refusing recorded start menu entry \"\\Other Vendor\\\" \"Other "
+                            "Tool\": not a group of the suite"),
+              std::string::npos)
+        << Logged();
 }
 
 TEST_F(ProgramGroups, ASubfolderWithoutItsLastSeparatorKeepsTheLinkInsideTheGroup)
@@ -283,6 +291,19 @@ TEST_F(Leftovers, AServiceKeyWithAStartTypeStaysARemnantGoesAndNoneIsLeftBehind)
     }
     RemoveRegistrationLeftovers(*uni);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kServiceKey) + L"\\Parameters"));
+
+    // A "Start" value of another type is a start value all the same: named, and the key stays.
+    {
+        win::Key key;
+        ASSERT_EQ(win::OpenKey(HKEY_LOCAL_MACHINE, kServiceKey, KEY_ALL_ACCESS, RegView::Native, key), ERROR_SUCCESS);
+        ASSERT_EQ(win::WriteString(key.get(), L"Start", L"3"), ERROR_SUCCESS);
+    }
+    RemoveRegistrationLeftovers(*uni);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kServiceKey) + L"\\Parameters"));
+    EXPECT_NE(Logged().find("RemoveServiceKeyRemnant - HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\ZlSentry"
+                            " has a \"Start\" value that is no REG_DWORD, key left alone\r\n"),
+              std::string::npos)
+        << Logged();
 }
 
 TEST_F(Leftovers, TheSuitesRegistrationsGoAnotherProductsStay)

@@ -3,6 +3,7 @@
 // files deleted: real keys, real files, the real regsvr32 and recording stand-ins.
 #include "PendingDeletions.h"
 #include "ProcessFlags.h"
+#include "PlantedTools.h"
 #include "ScannerStage.h"
 #include "Scanners.h"
 #include "Wow64.h"
@@ -210,7 +211,13 @@ TEST_F(Scanners, CoreScriptScannersAreUnregisteredWithRegsvr32InOrder)
     SetText(kCoreScanner, L"szBinary64", L"zlss64.dll");
     SetText(kCoreScanner, L"szInstallDir64", install + L"\\Core 64\\");
 
-    uninstScriptScanner2(*uni);
+    {
+        // regsvr32 is the system folder's, never a copy planted where a search by bare name looks first.
+        PlantedTools planted({L"regsvr32.exe"});
+        ASSERT_EQ(planted.Planted(), 2u);
+        uninstScriptScanner2(*uni);
+        EXPECT_EQ(planted.Started(), "");
+    }
 
     const Lines calls = SplitLines(ReadFileBytes(comRecord));
     ASSERT_EQ(calls.size(), wow64 ? 2u : 1u) << Logged();
@@ -240,6 +247,41 @@ TEST_F(Scanners, TheComponentUninstallersUnregisterTheScriptScannerAfterTheDrive
                                "Uninstalling script scannners by unregistering.",
                                "uninstScriptScanner2 - launching regsvr32.exe /u /s \"" + Narrow(module) + "\""}))
         << Logged();
+}
+
+// The core folder becomes part of one quoted regsvr32 argument: a quote in it
+// would add arguments or libraries of its own, and a folder outside the
+// suite's names another product's library. Both are refused, nothing starts.
+TEST_F(Scanners, CoreFoldersWithAQuoteOrOutsideTheSuiteAreRefused)
+{
+    const std::wstring module32 = StageModule(L"Core 32\\zlss32.dll", 32);
+    const std::wstring victim = dir / L"victim.dll";
+    ASSERT_TRUE(CopyFileW(ComServer(32).c_str(), victim.c_str(), FALSE));
+    const std::wstring injected = install + L"\\Core 32\" \"" + victim + L"\" \"" + install + L"\\Core 32";
+    SetText(kCoreScanner, L"szBinary32", L"zlss32.dll");
+    SetText(kCoreScanner, L"szInstallDir32", injected);
+    SetText(kCoreScanner, L"szBinary64", L"victim.dll");
+    SetText(kCoreScanner, L"szInstallDir64", dir.path());
+
+    uninstScriptScanner2(*uni);
+
+    EXPECT_EQ(Unregistered(), Lines{});
+    const std::string log = Logged();
+    EXPECT_NE(log.find("uprooter.Exe, refusing szInstallDir32 \"" + Narrow(injected) + "\\\": not a full local path\r\n"),
+              std::string::npos)
+        << log;
+    if (wow64) {
+        EXPECT_NE(log.find("uprooter.Exe, refusing szInstallDir64 \"" + Narrow(dir.path()) +
+                           "\\\": outside the folders it may lie in\r\n"),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_EQ(log.find("launching"), std::string::npos) << log;
+
+    // The suite's own library in the suite's folder still goes.
+    SetText(kCoreScanner, L"szInstallDir32", install + L"\\Core 32");
+    uninstScriptScanner2(*uni);
+    EXPECT_EQ(Unregistered(), Lines{Call(32, module32)});
 }
 
 TEST_F(Scanners, WithoutTheCoreKeyNothingIsLaunched)

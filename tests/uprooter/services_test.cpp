@@ -2,6 +2,8 @@
 // Windows without the NT kernel, through the agent's service program), then
 // deleted by the real sc.exe, each deletion awaited in the table's order.
 #include "ComponentStage.h"
+#include "Launch.h"
+#include "PlantedTools.h"
 
 #include <gtest/gtest.h>
 
@@ -61,15 +63,23 @@ protected:
     }
 };
 
+// sc.exe is the system folder's: copies planted in the current folder and
+// beside the program, where a search by bare name looks first, never start.
 TEST_F(AgentServices, ThreeStoppedThenFourDeletedWithScInOrder)
 {
     auto uni = MakeUni();
-    StopAgentServices(*uni);
+    {
+        PlantedTools planted({L"sc.exe"});
+        ASSERT_EQ(planted.Planted(), 2u);
+        StopAgentServices(*uni);
+        EXPECT_EQ(planted.Started(), "");
+    }
 
     std::string expected;
+    const std::string sc = Narrow(win::launch::SystemFile(L"sc.exe"));
     for (const auto& name : kDeleted) {
         EXPECT_FALSE(ServiceExists(manager.get(), name)) << Narrow(name);
-        expected += "Uprooter.Exe, Trying to launch: sc.exe Delete " + Narrow(name) +
+        expected += "Uprooter.Exe, Trying to launch: " + sc + " Delete " + Narrow(name) +
                     "\r\nUprooter.Exe, Launched OK\r\nUprooter.Exe, We are waiting for execution to complete...\r\n";
         expected += "Uprooter.Exe, Completed successfully.\r\n";
     }
@@ -107,7 +117,9 @@ TEST_F(AgentServices, WithoutTheNtKernelTheServiceProgramIsToldToStopAndTheServi
     const std::string logged = ReadFileBytes(log);
     size_t at = logged.find("Uprooter.Exe, Trying to launch: " + Narrow(ShortPath(service)) + "  /Stop");
     for (const auto& name : kDeleted) {
-        at = logged.find("Uprooter.Exe, Trying to launch: sc.exe Delete " + Narrow(name) + "\r\n", at);
+        at = logged.find("Uprooter.Exe, Trying to launch: " + Narrow(win::launch::SystemFile(L"sc.exe")) + " Delete " +
+                             Narrow(name) + "\r\n",
+                         at);
         EXPECT_NE(at, std::string::npos) << Narrow(name) << "\n" << logged;
         EXPECT_FALSE(ServiceExists(manager.get(), name));
     }

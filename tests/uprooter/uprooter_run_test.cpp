@@ -10,6 +10,10 @@ using namespace testing_support;
 
 namespace {
 
+constexpr char kNothingOfTheOlder[] =
+    "Agent version not found and no unfinished removal of the older product: nothing of it to remove";
+constexpr char kOlderTakenUp[] = "Agent version not found; an unfinished removal of the older product is taken up";
+
 TEST_F(UprooterRun, NoSuiteAndNoSweeperTakesTheNewerPathAndExits0)
 {
     EXPECT_EQ(Run(L"/SUPPRESSPROMPT"), 0u);
@@ -19,11 +23,12 @@ TEST_F(UprooterRun, NoSuiteAndNoSweeperTakesTheNewerPathAndExits0)
     EXPECT_EQ(beside[0].rfind("Opened logfile object: " + Narrow(app) + "\\Uprooter.log: ", 0), 0u) << beside[0];
 
     auto lines = RunLogLines();
-    ASSERT_EQ(lines.size(), 4u) << Dump(lines);
+    ASSERT_EQ(lines.size(), 5u) << Dump(lines);
     EXPECT_EQ(lines[0], "Starting Uprooter...");
-    EXPECT_EQ(lines[1], "Uninstalling newer product");
-    EXPECT_EQ(lines[2], "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2");
-    EXPECT_EQ(lines[3].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[1], kNothingOfTheOlder);
+    EXPECT_EQ(lines[2], "Uninstalling newer product");
+    EXPECT_EQ(lines[3], "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2");
+    EXPECT_EQ(lines[4].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[3];
 }
 
 TEST_F(UprooterRun, LooksForSweeperInTheCurrentFolderStartsItFromItsOwnAndExits1)
@@ -40,14 +45,16 @@ TEST_F(UprooterRun, LooksForSweeperInTheCurrentFolderStartsItFromItsOwnAndExits1
     EXPECT_EQ(ReadFileBytes(root / L"sweeper-starts.txt"), Narrow(L"\"" + app + L"\\Sweeper.exe\" /qn \r\n"));
 
     auto lines = RunLogLines();
-    ASSERT_GE(lines.size(), 5u) << Dump(lines);
+    ASSERT_GE(lines.size(), 6u) << Dump(lines);
     EXPECT_EQ(lines[0], "Starting Uprooter...");
     EXPECT_EQ(lines[1], "Found the /all argument");
-    EXPECT_EQ(lines[2], "Uninstalling newer product");
-    EXPECT_EQ(lines[3], "LaunchCleanupUtility(): Cleanup Utility found");
-    EXPECT_EQ(lines[4], "Running cleanup utility");
+    EXPECT_EQ(lines[2], kNothingOfTheOlder);
+    EXPECT_EQ(lines[3], "Uninstalling newer product");
+    EXPECT_EQ(lines[4], "LaunchCleanupUtility(): Cleanup Utility found");
+    EXPECT_EQ(lines[5], "Running cleanup utility");
     // No host-common key and no agent product: the key is gone, nothing more.
     EXPECT_TRUE(Contains(lines, "HostCommon uninstalled successfully")) << Dump(lines);
+    EXPECT_TRUE(Contains(lines, "No agent of the newer product is installed: nothing of it to remove")) << Dump(lines);
     EXPECT_FALSE(Contains(lines, "Uninstalling ZA"));
 }
 
@@ -161,6 +168,36 @@ TEST_F(UprooterWithAgent, AgentFromVersion10TakesTheNewerSuitePath)
     auto lines = RunLogLines();
     EXPECT_TRUE(Contains(lines, "Uninstalling newer product")) << Dump(lines);
     EXPECT_FALSE(Contains(lines, "CurrentVersion is lesser than 10.0.0"));
+}
+
+// No agent's version to read, yet the older suite's removal is unfinished:
+// a run ended after the folder clean-up left the marker with the main key
+// (the agent's program gone), and the suite's own uninstaller left its
+// anti-virus core key. Both take the older road, which clears the marker.
+TEST_F(UprooterWithAgent, UnfinishedOlderRemovalWithoutAnAgentTakesTheOlderRoad)
+{
+    AddSweeperStandIn();
+    ScopedEnv log(L"ZL_STUB_LOG", root / L"sweeper-starts.txt");
+    ASSERT_EQ(win::WriteString(services.get(), L"szInstallDir", root / L"ManagedServices"), ERROR_SUCCESS);
+    {
+        win::Key marker;
+        ASSERT_EQ(win::CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar Uprooter", KEY_ALL_ACCESS, win::RegView::Native,
+                                 marker), ERROR_SUCCESS);
+        win::WriteDword(marker.get(), L"OlderSuiteRemoval", 1);
+    }
+    EXPECT_EQ(Run(L"/suppressprompt /supressreboot"), 0u);
+    auto lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, kOlderTakenUp) && Contains(lines, "Uninstalling older product")) << Dump(lines);
+    win::Key key;
+    EXPECT_NE(win::OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar Uprooter", KEY_READ, win::RegView::Native, key),
+              ERROR_SUCCESS) << "the marker is left";
+
+    ScratchKey core(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelmar\\QLCore");
+    ASSERT_TRUE(DeleteFileW((caller + L"\\Uprooter.log").c_str()));
+    EXPECT_EQ(Run(L"/suppressprompt /supressreboot"), 0u);
+    lines = RunLogLines();
+    EXPECT_TRUE(Contains(lines, kOlderTakenUp) && Contains(lines, "Uninstalling older product")) << Dump(lines);
+    EXPECT_FALSE(FileExists(root / L"sweeper-starts.txt")) << "Sweeper must not run for the older suite";
 }
 
 // The shipped program where Wine reports Windows XP, the oldest Windows it is
