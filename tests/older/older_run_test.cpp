@@ -382,12 +382,12 @@ TEST_F(OlderRun, UprooterRemovesTheSuiteAndNothingElse)
         EXPECT_FALSE(Mentions(audit.stillPresent, L"is still loaded")) << described;
         EXPECT_FALSE(Mentions(audit.plantedMissing, L"NTUSER.DAT")) << described;
 
-        // The suite's service account went when the agent folder was
-        // unregistered (Wine knows no such account, and its deletion is a stub
-        // that succeeds), and with it gone, its profile folder, which the
-        // removal layer protects among the profiles, went too.
+        // The suite's service account is deleted when the agent folder is
+        // unregistered (Wine knows no such account, so its deletion answers
+        // "not found"), and with the account gone, its profile folder, which
+        // the removal layer protects among the profiles, went too.
         EXPECT_TRUE(ContainsInOrder(runLog, {"reloUni::unRegFileFromMask: Searching for: *tvUsrSrv*.exe",
-                                             "No SID for user <ZelmarMQLUser>", "Success removing user ZelmarMQLUser",
+                                             "No SID for user <ZelmarMQLUser>", "user ZelmarMQLUser not found",
                                              "Cleaning up ZelmarMQLUser profile dir"}))
             << ReadFileBytes(app_ + L"\\Uprooter.log");
         EXPECT_FALSE(Mentions(audit.stillPresent, L"\\ZelmarMQLUser")) << described;

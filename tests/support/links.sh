@@ -9,13 +9,18 @@ root="$2/drive_c/zltest-links"
 case "$1" in
 create)
   rm -rf "$root"
-  mkdir -p "$root/target/Endpoint" "$root/install/Endpoint/sub"
+  mkdir -p "$root/target/Endpoint"
   echo precious >"$root/target/precious.txt"
   echo precious >"$root/target/Endpoint/victim.txt"
-  echo suite >"$root/install/Endpoint/inner.txt"
-  echo suite >"$root/install/Endpoint/sub/deeper.txt"
-  ln -s ../../../target "$root/install/Endpoint/sub/linked"  # a link inside a tree
-  ln -s ../target "$root/install/EndpointLink"               # a tree that is a link
+  # Two alike install trees: Sweeper's test empties "sweep", the removal
+  # layer's test needs "install" whole, and the two may run in either order.
+  for install in install sweep; do
+    mkdir -p "$root/$install/Endpoint/sub"
+    echo suite >"$root/$install/Endpoint/inner.txt"
+    echo suite >"$root/$install/Endpoint/sub/deeper.txt"
+    ln -s ../../../target "$root/$install/Endpoint/sub/linked"  # a link inside a tree
+    ln -s ../target "$root/$install/EndpointLink"               # a tree that is a link
+  done
   ln -s target "$root/via"                                   # a link in the middle of a path
   mkdir -p "$root/swap/tree/sub" "$root/swap/victim/inner"   # a tree whose folder a test swaps for
   echo suite >"$root/swap/tree/sub/own.txt"                  # the spare link during the walk

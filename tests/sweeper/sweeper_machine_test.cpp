@@ -406,19 +406,19 @@ TEST(SweeperFolderRemoval, LinksAreRemovedNeverFollowed)
 {
     const std::wstring root = L"C:\\zltest-links";
     ASSERT_TRUE(FileExists(root + L"\\target\\precious.txt")) << "the link fixture (links.sh) did not run";
-    const DWORD linkAttributes = GetFileAttributesW((root + L"\\install\\Endpoint\\sub\\linked").c_str());
+    const DWORD linkAttributes = GetFileAttributesW((root + L"\\sweep\\Endpoint\\sub\\linked").c_str());
     ASSERT_NE(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the folder link is no reparse point here";
 
     LogCapture capture;
-    sweeper::RemoveProductDirectory(capture.log(), root + L"\\install\\Endpoint");
+    sweeper::RemoveProductDirectory(capture.log(), root + L"\\sweep\\Endpoint");
     EXPECT_TRUE(FileExists(root + L"\\target\\precious.txt")) << "DeleteAll followed a link out of the install folder";
-    EXPECT_FALSE(FileExists(root + L"\\install\\Endpoint\\inner.txt"));
-    EXPECT_FALSE(FileExists(root + L"\\install\\Endpoint\\sub\\deeper.txt"));
+    EXPECT_FALSE(FileExists(root + L"\\sweep\\Endpoint\\inner.txt"));
+    EXPECT_FALSE(FileExists(root + L"\\sweep\\Endpoint\\sub\\deeper.txt"));
     EXPECT_TRUE(ContainsInOrder(capture.messages(), {"Not following link, removing the link itself : " + Narrow(root) +
-                                                     "\\install\\Endpoint\\sub\\linked"}));
+                                                     "\\sweep\\Endpoint\\sub\\linked"}));
 
     // An install folder that is itself a link.
-    sweeper::RemoveProductDirectory(capture.log(), root + L"\\install\\EndpointLink\\");
+    sweeper::RemoveProductDirectory(capture.log(), root + L"\\sweep\\EndpointLink\\");
     EXPECT_TRUE(FileExists(root + L"\\target\\precious.txt")) << "RemoveProductDirectory followed a folder link";
 
     // An install folder reached through a link higher up its path.
