@@ -23,12 +23,13 @@ TEST_F(UprooterRun, NoSuiteAndNoSweeperTakesTheNewerPathAndExits0)
     EXPECT_EQ(beside[0].rfind("Opened logfile object: " + Narrow(app) + "\\Uprooter.log: ", 0), 0u) << beside[0];
 
     auto lines = RunLogLines();
-    ASSERT_EQ(lines.size(), 5u) << Dump(lines);
+    ASSERT_EQ(lines.size(), 6u) << Dump(lines);
     EXPECT_EQ(lines[0], "Starting Uprooter...");
     EXPECT_EQ(lines[1], kNothingOfTheOlder);
     EXPECT_EQ(lines[2], "Uninstalling newer product");
     EXPECT_EQ(lines[3], "LaunchCleanupUtility(): FindFirstFile failed for File Sweeper.exe error: 2");
-    EXPECT_EQ(lines[4].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4].rfind("Uprooter.Exe, Timing: LaunchCleanupUtility took ", 0), 0u) << lines[4];
+    EXPECT_EQ(lines[5].rfind("Closing logfile object: " + Narrow(caller) + "\\Uprooter.log: ", 0), 0u) << lines[5];
 }
 
 TEST_F(UprooterRun, LooksForSweeperInTheCurrentFolderStartsItFromItsOwnAndExits1)
