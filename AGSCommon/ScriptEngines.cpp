@@ -113,9 +113,7 @@ int CRestoreScriptEngines::CheckAndRestoreScriptEngines()
         }
     }
 
-    std::optional<win::FsRedirectionOff> redirection;
-    if (IsWow64() && DisableFsRedirection(redirection)) {
-        // With redirection off the file test sees the real system folder.
+    if (IsWow64()) {
         if (IsEngineOrphaned(ScriptEngine::JScript, true) || IsEngineOrphaned(ScriptEngine::VBScript, true)) {
             if (FAILED(RestoreFromProxies(true))) {
                 Say(L"Failed to restore VBScript and/or Javascript engine registration on 64 bit");
@@ -125,7 +123,6 @@ int CRestoreScriptEngines::CheckAndRestoreScriptEngines()
                 if (result != kDeviationsNotFixed) result = kDeviationsFixed;
             }
         }
-        RevertFsRedirection(redirection);
     }
 
     if (result == kDeviationsNotFixed)
@@ -147,7 +144,14 @@ bool CRestoreScriptEngines::IsEngineOrphaned(ScriptEngine engine, bool view64)
     DWORD type = REG_NONE;
     if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &bytes) != ERROR_SUCCESS)
         return false;
-    return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+    if (!view64) return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+    // The 64-bit engine's file lies in the real system folder: redirection is
+    // off around that one test alone, never around a log line or a library load.
+    std::optional<win::FsRedirectionOff> redirection;
+    if (!DisableFsRedirection(redirection)) return false;
+    const bool missing = GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+    RevertFsRedirection(redirection);
+    return missing;
 }
 
 HRESULT CRestoreScriptEngines::RestoreFromProxies(bool view64)

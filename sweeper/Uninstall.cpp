@@ -4,6 +4,7 @@
 #include "Launch.h"
 #include "Registry.h"
 #include "MsiPackage.h"
+#include "Removal.h"
 #include "SweeperTables.h"
 #include "TimeBudget.h"
 
@@ -193,7 +194,14 @@ bool Uninstaller::SwitchSelfProtection(const std::wstring& platformFolder, bool 
 {
     const wchar_t* name = enable ? L"EnableSP" : L"DisableSP";
     log_.Printf(L"%ls started", name);
-    SetDllDirectoryW(platformFolder.c_str());
+    // The folder joins the library search only when it could be the suite's:
+    // a configured folder that is a link, a protected folder or no full path
+    // could hand the process another product's libraries.
+    const win::removal::Judgement folder = win::removal::Judge(platformFolder);
+    if (folder.allowed())
+        SetDllDirectoryW(folder.path.c_str());
+    else
+        log_.Printf(L"!> Not searching a folder that is not the suite's for libraries : %ls", platformFolder.c_str());
     const wchar_t* suffix = L"x86";
     if (IsWow64()) {
         log_.Write(L">> Platform is 64-bit");

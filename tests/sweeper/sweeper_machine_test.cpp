@@ -698,6 +698,8 @@ TEST_F(SweeperRun, ReleasedBuildUninstallsEveryEntryAndSwitchesOffCommonRemoval)
                                  "Clean uninstallation completed successfully"}));
     EXPECT_EQ(Count(r.messages, "Not Beta build"), 1u) << "the build is decided once";
     EXPECT_EQ(Count(r.messages, "EnableSP started"), 2u) << "only modules switch protection back on";
+    for (const std::string& line : r.messages)
+        EXPECT_EQ(line.find("Not searching"), std::string::npos) << "the suite's folder is searched: " << line;
 
     const std::string stamp = R"(\d{16,17}\.log" )";
     EXPECT_TRUE(
@@ -742,6 +744,10 @@ TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCountAndGoesOnWithoutTheS
     const DWORD one = 1;
     SetReferenceCount(&one);
     ASSERT_TRUE(WriteFileBytes(app_ / L"Guardswitch.exitcode", "5"));  // the switch refuses every call
+    // An install folder reached through a link never joins the library search.
+    SetInstallFolders(L"C:\\zltest-links\\via\\", L"C:\\zltest-links\\via\\");
+    const std::string notSearched = "!> Not searching a folder that is not the suite's for libraries : "
+                                    "C:\\zltest-links\\via\\Endpoint Guard Platform";
 
     RunResult r = Run(ShippedConfig());
     EXPECT_EQ(r.exitCode, 0u);
@@ -749,7 +755,7 @@ TEST_F(SweeperRun, BetaBuildKeepsThePlatformByReferenceCountAndGoesOnWithoutTheS
         r.messages,
         {"Removing Endpoint Antivirus", "EGP Build Number : 10.2.1100.7  ",
          "Retrieved Build Number matched with  Beta build number", "Setting/Resetting Ref Count",
-         "Reference count retrieved 1", "DisableSP started", ">> Could not run command line to disable SP",
+         "Reference count retrieved 1", "DisableSP started", notSearched, ">> Could not run command line to disable SP",
          "Return value : 5", "DisableSP ended", "Cannot disable SP", "Uninstallation Success", "Enabling SP",
          "EnableSP started", ">> Could not run command line to enable SP", "Return value : 5", "EnableSP ended",
          "Cannot enable SP", "Removing AGS Connector",
