@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <unordered_map>
 #include <vector>
 
 namespace LogUtils {
@@ -209,17 +210,29 @@ void IniLogConfiguration::Read()
         return;
     }
 
-    std::vector<wchar_t> block(1024);
+    // A name that comes again gets the same answer from the profile functions,
+    // each of which looks through the whole file: every name is asked once, so
+    // that a file of thousands of repeated sections is read in linear time.
+    struct Answer {
+        DWORD got;
+        std::vector<wchar_t> block;
+    };
+    std::unordered_map<std::wstring, Answer> answers;
     int number = 0;
     for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1, ++number) {
-        DWORD got = GetPrivateProfileSectionW(name, block.data(), 1024, path_.c_str());
-        if (got == 0 || got == 1022) {
+        auto [it, added] = answers.try_emplace(name);
+        Answer& answer = it->second;
+        if (added) {
+            answer.block.assign(1024, L'\0');
+            answer.got = GetPrivateProfileSectionW(name, answer.block.data(), 1024, path_.c_str());
+        }
+        if (answer.got == 0 || answer.got == 1022) {
             DebugTrace(L"Section [%s] of %s is empty or too long: it and the sections after it are ignored\n", name,
                        path_.c_str());
             return;
         }
         names_[number] = name;
-        for (const wchar_t* line = block.data(); *line; line += wcslen(line) + 1) {
+        for (const wchar_t* line = answer.block.data(); *line; line += wcslen(line) + 1) {
             const wchar_t* equals = wcschr(line, L'=');
             if (!equals) continue;  // a line without "=" carries no key
             sections_[number].Set(std::wstring(line, equals), equals + 1);

@@ -114,7 +114,13 @@ void SendDebugText(const char* text) { OutputDebugStringA(text); }
 // True when every conversion of format is one the CRT knows: the plain CRT
 // functions skip an unknown one silently, where the message is to be replaced.
 // A width or precision of five digits or more is refused as well: no message
-// holds that much, and Wine's 32-bit msvcrt faults on "%.65535o".
+// holds that much, and Wine's 32-bit msvcrt faults on "%.65535o". In a wide
+// format an integer conversion with a width or precision over
+// kWideIntegerFieldMax, or one given by an argument, is refused too: Wine's
+// msvcrt sizes the heap block for such a number in bytes, not characters,
+// and overruns it, which faults later in an unrelated call.
+constexpr int kWideIntegerFieldMax = 20;
+
 template <typename Char>
 bool ConversionsKnown(const Char* format)
 {
@@ -127,14 +133,23 @@ bool ConversionsKnown(const Char* format)
         if (*p == '%') continue;
         auto in = [](Char c, const char* set) { return c > 0 && c < 128 && strchr(set, static_cast<char>(c)); };
         while (in(*p, kFlags)) ++p;
+        bool wideField = false;  // a field too wide for a wide integer conversion
         for (int part = 0; part < 2; ++part) {
             if (part == 1 && *p == '.') ++p;
-            int digits = 0;
-            for (; *p == '*' || (*p >= '0' && *p <= '9'); ++p)
-                if (*p != '*' && ++digits > 4) return false;
+            int digits = 0, value = 0;
+            for (; *p == '*' || (*p >= '0' && *p <= '9'); ++p) {
+                if (*p == '*') {
+                    wideField = true;
+                    continue;
+                }
+                if (++digits > 4) return false;
+                value = value * 10 + (*p - '0');
+            }
+            if (value > kWideIntegerFieldMax) wideField = true;
         }
         while (in(*p, kSizes)) ++p;
         if (!in(*p, kTypes)) return false;
+        if (std::is_same_v<Char, wchar_t> && wideField && in(*p, "diouxX")) return false;
     }
     return true;
 }

@@ -128,6 +128,11 @@ TEST(LogManager, BadArgumentsGiveReplacementLinesAndKeepTheLastError)
     bench.Event(Error)(L"AGSCommon", L"again %s", reinterpret_cast<const wchar_t*>(0x1));
     bench.Event(Error)(L"AGSCommon", L"long %s", tooLong.c_str());
     bench.Event(Error)(L"AGSCommon", L"bad %y format");
+    // Integer fields too wide for Wine's wide formatting, whose heap block
+    // would be overrun: refused before the heap is touched.
+    bench.Event(Error)(L"AGSCommon", L"wide %.99x", 5);
+    bench.Event(Error)(L"AGSCommon", L"star %*d", 30, 5);
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
     EXPECT_EQ(GetLastError(), 1234u);
 
     EXPECT_EQ(bench.ReadLog(L"s.log"),
@@ -135,7 +140,9 @@ TEST(LogManager, BadArgumentsGiveReplacementLinesAndKeepTheLastError)
                   "value %s and %d\r\n"
                   "again %s\r\n"
                   "[LOGGER]Failed to log message. Input buffer too large. Max allowed size allowed is 4095\r\n"
-                  "[LOGGER]Failed to format message due to invalid/missing arguments!!! [bad %y format]\r\n");
+                  "[LOGGER]Failed to format message due to invalid/missing arguments!!! [bad %y format]\r\n"
+                  "[LOGGER]Failed to format message due to invalid/missing arguments!!! [wide %.99x]\r\n"
+                  "[LOGGER]Failed to format message due to invalid/missing arguments!!! [star %*d]\r\n");
     EXPECT_TRUE(logtest::Heard(listener, "SEH exception triggered for [value %s and %d]\n"));
     EXPECT_TRUE(logtest::Heard(listener, "LogLib: AV Exception during logging!!!\n"));
     EXPECT_TRUE(logtest::Heard(listener, "LogLib: CRT Exception during logging...\n"));
