@@ -76,26 +76,6 @@ Reader LogConfigReader(const std::wstring& scratch)
     return reader;
 }
 
-Bytes ReadSeed(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    Bytes bytes(GetFileSize(file, nullptr), '\0');
-    DWORD got = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
-    bytes.resize(got);
-    return bytes;
-}
-
-std::wstring ProgramFolder()
-{
-    wchar_t module[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring folder = module;
-    return folder.erase(folder.rfind(L'\\'));
-}
-
 Reader StringDatabaseReader(const std::wstring& scratch)
 {
     Reader reader;
@@ -309,6 +289,26 @@ Reader GuardswitchCommandLineReader()
 }
 
 }  // namespace
+
+Bytes ReadSeed(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    Bytes bytes(GetFileSize(file, nullptr), '\0');
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring folder = module;
+    return folder.erase(folder.rfind(L'\\'));
+}
 
 Bytes ValueSeed(DWORD type, const std::wstring& text)
 {

@@ -28,6 +28,11 @@ std::vector<Reader> ProgramReaders(const std::wstring& scratch, HKEY scratchKey)
 // the data. Writes it as "value" of key; the type written is returned.
 DWORD WriteValueFromInput(HKEY key, const wchar_t* name, const Bytes& input);
 
+// A seed file's bytes (empty when it cannot be read), and the folder of the
+// campaign program, beside which its seed files lie.
+Bytes ReadSeed(const std::wstring& path);
+std::wstring ProgramFolder();
+
 // Seeds of registry values: a type byte, then UTF-16 text with its terminator.
 Bytes ValueSeed(DWORD type, const std::wstring& text);
 
